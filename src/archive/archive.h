@@ -1,0 +1,86 @@
+// The archive object: one ".ssav" file, held open for reading and writing from construction to
+// destruction, and its entries. Entries loaded from the directory keep their bytes in the file until
+// extracted or copied by Save; entries added in memory keep their uncompressed bytes until the archive
+// is destroyed. The archive owns its path copy, its file, its table and every entry.
+#ifndef TOVREL_ARCHIVE_ARCHIVE_H_
+#define TOVREL_ARCHIVE_ARCHIVE_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/iarchive.h"
+#include "core/common.h"
+#include "core/name_table.h"
+
+namespace tovrel {
+
+class ArchiveEntry final : public EntryBase {
+ public:
+  ArchiveEntry() = default;
+  ~ArchiveEntry() override { delete[] data; }
+  ArchiveEntry(const ArchiveEntry&) = delete;
+  ArchiveEntry& operator=(const ArchiveEntry&) = delete;
+
+  std::uint32_t dataOffset = 0;   // where the entry's stream starts in the archive file
+  std::uint32_t storedSize = 0;   // length of that stream
+  std::uint32_t originalSize = 0; // length of the uncompressed bytes
+  unsigned char* data = nullptr;  // in-memory entries: originalSize bytes (non-null even for 0)
+};
+
+class Archive final : public IArchive {
+ public:
+  // Opens the archive at `path` for reading and writing and loads its directory. When the file cannot
+  // be opened and `create` is true, creates an empty archive there. A file that exists but is not a
+  // well-formed archive is left untouched and the archive is not open. Ask IsOpen afterwards.
+  Archive(const char* path, bool create);
+  // Closes the file and releases the path, every entry and the table.
+  ~Archive();
+
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+
+  bool IsOpen() const override { return file_ != nullptr; }
+  bool Extract(const char* name, Blob* out) override;
+  void FreeBlob(Blob* blob) override;
+  bool Contains(const char* name) const override;
+  std::int32_t ForEach(EntryCallback callback) override;
+  bool AddFile(const char* name, const char* filePath) override;
+  bool AddBlob(const char* name, const Blob& blob) override;
+  void Remove(const char* name) override;
+  bool Save() override;
+
+  // The current length of the archive file; the stream position is left where it was. 0 when the
+  // archive is not open.
+  std::int32_t FileLength();
+  // The sum of every entry's original size, wrapping like a 32-bit signed counter.
+  std::int32_t TotalOriginalSize() const;
+  // The path given at construction, or null when the file could neither be opened nor created.
+  const char* Path() const { return path_; }
+  std::int32_t HeaderSize() const { return headerSize_; }
+  std::int32_t EntryCount() const { return entryCount_; }
+
+ private:
+  // Creates `path` holding an empty archive's header and returns it open ("w+b"), or null.
+  std::FILE* CreateEmpty(const char* path);
+  // Reads and checks the header and directory; false when the file is not a well-formed archive.
+  bool LoadDirectory();
+  // Adds an in-memory entry that takes ownership of `entry`, or destroys it and returns false.
+  bool AddEntry(const char* name, ArchiveEntry* entry);
+  // Write the stream of `node`'s entry at `newFile`'s position and set its dataOffset there. True when
+  // the whole stream was written.
+  bool CompressEntry(std::FILE* newFile, NameNode* node);
+  bool CopyEntry(std::FILE* newFile, NameNode* node);
+  // Writes header, directory and every stream into `newFile`. False on any short or failed write.
+  bool WriteArchive(std::FILE* newFile);
+
+  char* path_ = nullptr;
+  std::FILE* file_ = nullptr;
+  std::int32_t headerSize_ = 0;
+  std::int32_t compressionLevel_ = 0;
+  std::int32_t entryCount_ = 0;
+  NameTable entries_;
+};
+
+}  // namespace tovrel
+
+#endif  // TOVREL_ARCHIVE_ARCHIVE_H_

@@ -1,0 +1,72 @@
+// Helpers shared by the test executables: scratch directories, hex fixtures, whole-file byte access and
+// running the real tool as a subprocess.
+#ifndef TOVREL_TESTS_TEST_UTIL_H_
+#define TOVREL_TESTS_TEST_UTIL_H_
+
+#include <cstdint>
+#include <string>
+
+namespace tovrel {
+namespace test {
+
+// A fresh empty directory under the system's temporary folder (or under `parent` when given), removed
+// with everything in it when the object goes out of scope.
+class ScratchDir {
+ public:
+  ScratchDir();
+  explicit ScratchDir(const std::string& parent);
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // The directory itself, without a trailing separator.
+  const std::string& path() const { return path_; }
+  // `name` inside the directory.
+  std::string Path(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Changes the working directory for the object's lifetime.
+class CurrentDir {
+ public:
+  explicit CurrentDir(const std::string& dir);
+  ~CurrentDir();
+  CurrentDir(const CurrentDir&) = delete;
+  CurrentDir& operator=(const CurrentDir&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// The bytes written as hex digits in `hex`; spaces are ignored.
+std::string FromHex(const std::string& hex);
+
+// Bytes deterministic for a seed: random-looking (incompressible) or text-like (compressible).
+std::string RandomBytes(std::size_t length, std::uint32_t seed);
+std::string TextBytes(std::size_t length, std::uint32_t seed);
+
+// Whole-file access for fixtures. ReadBytes fails the current test when the file cannot be read.
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Writes `value` little-endian into the 4 bytes at `at`.
+void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value);
+
+// The outcome of one run of the tool.
+struct ToolResult {
+  int exitCode;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+// Runs the tool at `toolPath` with `args` (already quoted as a shell would need) in the directory
+// `workDir`, with stdin empty, and captures both output streams.
+ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args);
+
+}  // namespace test
+}  // namespace tovrel
+
+#endif  // TOVREL_TESTS_TEST_UTIL_H_
