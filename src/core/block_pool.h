@@ -15,11 +15,16 @@ constexpr std::int32_t kDirectHeapMode = 1;
 constexpr int kSizeClassCount = 64;
 constexpr std::size_t kBlockDataSize = std::size_t{64} * 1024 * 1024;
 
-struct PoolBlock;
+// One 64 MiB block; chunks are carved from data[0] upward. Defined here so tests can check addresses.
+struct PoolBlock {
+  unsigned char data[kBlockDataSize];
+  unsigned char* cursor;  // first byte not yet carved; may be data + kBlockDataSize
+  PoolBlock* previous;    // the block that was current before this one, or null
+};
 
 struct BlockPool {
   std::int32_t mode;
-  PoolBlock* currentBlock;                // newest block; null in direct-heap mode
+  PoolBlock* currentBlock;                    // newest block; null in direct-heap mode
   unsigned char* freeLists[kSizeClassCount];  // most recently released chunk of each class
   std::int32_t liveCounts[kSizeClassCount];   // chunks handed out minus released, block mode only
 };
@@ -35,8 +40,9 @@ void CreatePool(std::int32_t mode);
 // blocks; direct-heap pieces still handed out stay allocated.
 void DestroyPool();
 
-// Returns at least `size` usable bytes, or null when direct-heap mode finds the heap exhausted.
-// Requires: a pool exists; in block mode `size` <= 255.
+// Returns at least `size` usable bytes, or null when direct-heap mode finds the heap exhausted or
+// block mode is asked for more than 255 bytes (no size class holds that much).
+// Requires: a pool exists.
 void* PoolAlloc(std::uint32_t size);
 
 // Gives back `p`, an address from PoolAlloc of the same pool, or null (which does nothing).

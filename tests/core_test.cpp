@@ -1,0 +1,390 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/block_pool.h"
+#include "core/common.h"
+#include "core/name_table.h"
+#include "core/scrambler.h"
+#include "core/whole_file.h"
+#include "test_util.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
+namespace tovrel {
+namespace {
+
+using test::FromHex;
+using test::RandomBytes;
+using test::ReadBytes;
+using test::ScratchDir;
+using test::WriteBytes;
+namespace fs = std::filesystem;
+
+constexpr std::int32_t kBlockMode = 0;
+
+unsigned char* Alloc(std::uint32_t size) { return static_cast<unsigned char*>(PoolAlloc(size)); }
+
+class BlockPoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DestroyPool();
+    CreatePool(kBlockMode);
+    ASSERT_NE(gPool->currentBlock, nullptr);
+  }
+  void TearDown() override { DestroyPool(); }
+};
+
+TEST(PoolLifeTest, FirstCreationFixesTheMode) {
+  DestroyPool();
+  DestroyPool();  // no pool: harmless
+  EXPECT_EQ(gPool, nullptr);
+  CreatePool(kBlockMode);
+  BlockPool* first = gPool;
+  CreatePool(kDirectHeapMode);
+  EXPECT_EQ(gPool, first);
+  EXPECT_NE(gPool->mode, kDirectHeapMode);
+  DestroyPool();
+  EXPECT_EQ(gPool, nullptr);
+  CreatePool(kDirectHeapMode);
+  CreatePool(kBlockMode);
+  EXPECT_EQ(gPool->mode, kDirectHeapMode);
+  EXPECT_EQ(gPool->currentBlock, nullptr);
+  unsigned char* p = Alloc(1000);  // plain heap: any size
+  ASSERT_NE(p, nullptr);
+  std::memset(p, 0xAB, 1000);
+  PoolFree(p);
+  PoolFree(nullptr);
+  DestroyPool();
+}
+
+TEST_F(BlockPoolTest, CarvesTaggedChunksAndReusesReleasedOnes) {
+  unsigned char* const start = gPool->currentBlock->data;
+  unsigned char* a = Alloc(16);
+  unsigned char* b = Alloc(16);
+  EXPECT_EQ(a, start + 1);
+  EXPECT_EQ(b, start + 21);
+  EXPECT_EQ(a[-1], 4);
+  EXPECT_EQ(b[-1], 4);
+  PoolFree(a);
+  EXPECT_EQ(Alloc(19), a);  // same class, most recent release
+  EXPECT_EQ(a[-1], 4);      // tag rewritten over the link
+  unsigned char* c = Alloc(20);
+  EXPECT_EQ(c, start + 41);
+  EXPECT_EQ(c[-1], 5);
+  unsigned char* d = Alloc(0);
+  EXPECT_EQ(d, start + 65);
+  EXPECT_EQ(d[-1], 0);
+  // a class-0 chunk holds a whole link, so releasing one leaves its neighbour's bytes alone
+  unsigned char* e = Alloc(3);
+  EXPECT_EQ(e, d + PoolChunkSize(0));
+  EXPECT_GE(PoolChunkSize(0), sizeof(void*));
+  std::memcpy(e, "xyz", 3);
+  PoolFree(d);
+  EXPECT_EQ(std::memcmp(e, "xyz", 3), 0);
+  EXPECT_EQ(e[-1], 0);
+  PoolFree(e);
+  EXPECT_EQ(Alloc(2), e);  // last in, first out
+  EXPECT_EQ(Alloc(1), d);
+  for (unsigned char* p : {a, b, c, d, e}) PoolFree(p);
+  for (int k = 0; k < kSizeClassCount; ++k) EXPECT_EQ(gPool->liveCounts[k], 0) << "class " << k;
+  EXPECT_EQ(PoolAlloc(256), nullptr);  // beyond every class
+}
+
+TEST_F(BlockPoolTest, ExactFitEndsBlockThenNextRequestStartsNewOne) {
+  PoolBlock* first = gPool->currentBlock;
+  const std::size_t chunks = kBlockDataSize / 256;
+  for (std::size_t i = 0; i + 1 < chunks; ++i) Alloc(255);
+  unsigned char* last = Alloc(252);  // the final 256 bytes exactly
+  EXPECT_EQ(last, first->data + kBlockDataSize - 255);
+  EXPECT_EQ(gPool->currentBlock, first);
+  EXPECT_EQ(first->cursor, first->data + kBlockDataSize);
+  unsigned char* next = Alloc(0);
+  ASSERT_NE(gPool->currentBlock, first);
+  EXPECT_EQ(gPool->currentBlock->previous, first);
+  EXPECT_EQ(next, gPool->currentBlock->data + 1);
+  EXPECT_EQ(gPool->liveCounts[63], static_cast<std::int32_t>(chunks));
+}
+
+TEST_F(BlockPoolTest, LivePiecesNeverOverlap) {
+  std::mt19937 gen(7);
+  struct Piece {
+    unsigned char* p;
+    std::uint32_t size;
+    unsigned char fill;
+  };
+  std::vector<Piece> live;
+  for (int step = 0; step < 4000; ++step) {
+    if (!live.empty() && gen() % 3 == 0) {
+      const std::size_t i = gen() % live.size();
+      PoolFree(live[i].p);
+      live[i] = live.back();
+      live.pop_back();
+      continue;
+    }
+    const Piece piece{nullptr, static_cast<std::uint32_t>(gen() % 256), static_cast<unsigned char>(step)};
+    live.push_back(piece);
+    live.back().p = Alloc(piece.size);
+    std::memset(live.back().p, piece.fill, piece.size);
+  }
+  for (const Piece& piece : live) {
+    EXPECT_EQ(piece.p[-1], piece.size / 4);
+    for (std::uint32_t k = 0; k < piece.size; ++k) ASSERT_EQ(piece.p[k], piece.fill);
+  }
+}
+
+// Remembers, in a shared log, which values were destroyed and in what order.
+class LoggedEntry : public EntryBase {
+ public:
+  LoggedEntry(std::vector<std::string>* log, std::string name) : log_(log), name_(std::move(name)) {}
+  ~LoggedEntry() override { log_->push_back(name_); }
+
+ private:
+  std::vector<std::string>* log_;
+  std::string name_;
+};
+
+std::vector<std::string> WalkNames(const NameTable& table) {
+  std::vector<std::string> names;
+  table.Walk([&](NameNode* node) { names.push_back(node->name); });
+  return names;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(HashNameTest, WorkedExamplesLandInTheirBuckets) {
+  const struct {
+    const char* name;
+    std::uint32_t hash, bucket;
+  } kCases[] = {{".sav", 6412, 124}, {".jpg", 6361, 73},  {".ssav", 19453, 65},
+                {".bmp", 6289, 1},   {".bit", 6281, 124}, {"\xE9", 4294967204u, 25},
+                {"", 0, 0}};
+  CreatePool(kDirectHeapMode);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(HashName(c.name), c.hash);
+    NameTable table(131);
+    table.Insert(c.name, nullptr);
+    ASSERT_NE(table.Head(c.bucket), nullptr);
+    EXPECT_STREQ(table.Head(c.bucket)->name, c.name);
+  }
+  DestroyPool();
+}
+
+// Every table behaviour, with nodes from the heap and from blocks.
+class NameTableTest : public ::testing::TestWithParam<std::int32_t> {
+ protected:
+  void SetUp() override {
+    DestroyPool();
+    CreatePool(GetParam());
+  }
+  void TearDown() override { DestroyPool(); }
+  std::vector<std::string> log_;
+};
+
+TEST_P(NameTableTest, WalksBucketsUpwardNewestFirst) {
+  const Names kOrders[] = {{".sav", ".jpg", ".bmp"}, {".bmp", ".sav", ".jpg"}, {".jpg", ".bmp", ".sav"}};
+  for (const Names& order : kOrders) {
+    NameTable table(131);
+    for (const auto& name : order) table.Insert(name.c_str(), nullptr);
+    EXPECT_EQ(WalkNames(table), (Names{".bmp", ".jpg", ".sav"}));
+  }
+  NameTable shared(131);
+  shared.Insert(".sav", new LoggedEntry(&log_, ".sav"));
+  shared.Insert(".bit", new LoggedEntry(&log_, ".bit"));
+  EXPECT_EQ(WalkNames(shared), (Names{".bit", ".sav"}));
+  shared.Remove(".sav");
+  EXPECT_EQ(log_, Names{".sav"});
+  EXPECT_STREQ(shared.Head(124)->name, ".bit");
+  EXPECT_EQ(shared.Head(124)->next, nullptr);
+}
+
+TEST_P(NameTableTest, DuplicatesFindAndRemoveNewestFirst) {
+  NameTable table(131);
+  NameNode* older = table.Insert(".jpg", new LoggedEntry(&log_, "older"));
+  NameNode* newer = table.Insert(".jpg", new LoggedEntry(&log_, "newer"));
+  table.Insert(".sav", nullptr);
+  EXPECT_EQ(table.Find(".jpg"), newer);
+  EXPECT_EQ(table.Head(73), newer);
+  EXPECT_EQ(newer->next, older);
+  for (const char* absent : {".SAV", ".sa", ".savx", ""}) {
+    EXPECT_EQ(table.Find(absent), nullptr) << absent;
+    table.Remove(absent);
+  }
+  EXPECT_TRUE(log_.empty());
+  table.Remove(".jpg");
+  EXPECT_EQ(log_, Names{"newer"});
+  EXPECT_EQ(table.Find(".jpg"), older);
+  table.Remove(".sav");  // null value: nothing to destroy
+  EXPECT_EQ(table.Find(".sav"), nullptr);
+  EXPECT_EQ(log_, Names{"newer"});
+}
+
+TEST_P(NameTableTest, DestructionDestroysOwnedValuesInWalkOrder) {
+  LoggedEntry kept(&log_, "borrowed");
+  {
+    NameTable table(131);
+    for (const char* name : {".sav", ".bit", ".jpg", ".bmp", ""})
+      table.Insert(name, new LoggedEntry(&log_, name));
+    table.Insert(".txt", &kept)->borrowed = true;
+  }
+  EXPECT_EQ(log_, (Names{"", ".bmp", ".jpg", ".bit", ".sav"}));
+}
+
+TEST_P(NameTableTest, ManyNamesStayAlignedAndFindable) {
+  NameTable table(7);
+  for (int i = 0; i < 600; ++i) {
+    NameNode* node = table.Insert(("n" + std::to_string(i)).c_str(), new LoggedEntry(&log_, ""));
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(node) % alignof(NameNode), 0u);
+  }
+  for (int i = 0; i < 600; i += 2) table.Remove(("n" + std::to_string(i)).c_str());
+  EXPECT_EQ(log_.size(), 300u);
+  for (int i = 0; i < 600; ++i) {
+    const std::string name = "n" + std::to_string(i);
+    NameNode* node = table.Find(name.c_str());
+    EXPECT_EQ(node != nullptr, i % 2 == 1) << name;
+    if (node != nullptr) {
+      EXPECT_STREQ(node->name, name.c_str());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPoolModes, NameTableTest, ::testing::Values(kDirectHeapMode, kBlockMode));
+
+std::string Scrambled(std::string bytes, std::uint32_t key) {
+  ScrambleSaveData(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<std::uint32_t>(bytes.size()),
+                   key);
+  return bytes;
+}
+
+TEST(ScramblerTest, HandWorkedVectors) {
+  // key 00020003: in 0002, out 0003. product 6: mask 0005, 41^05 = 44; in 0041, out 0044.
+  // product 1144: mask 1143, 42^43 = 01; in 1142, out 1101. product 01257342: mask 7341^0125 = 7264,
+  // 43^64 = 27. key 00010000: product 0, low half wraps: mask FFFF, 00 -> FF; in FF00, out FFFF;
+  // product FEFF0100: mask 00FF^FEFF = FE00, 00 -> 00. kScrambleKey: 5E3B*71C4 = 29E0302C, mask
+  // 302B^29E0 = 19CB, so a lone byte is XORed with CB.
+  const struct {
+    std::uint32_t key;
+    const char* clear;
+    const char* scrambled;
+  } kCases[] = {{0x00020003, "414243", "440127"}, {0x00010000, "0000", "ff00"}, {kScrambleKey, "00", "cb"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.clear);
+    EXPECT_EQ(Scrambled(FromHex(c.clear), c.key), FromHex(c.scrambled));
+  }
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(Scrambled(std::string(1, char(b)), kScrambleKey), std::string(1, char(b ^ 0xCB)));
+}
+
+TEST(ScramblerTest, SecondPassRestoresEveryByte) {
+  std::mt19937 gen(11);
+  const auto randomKey = [&gen] { return static_cast<std::uint32_t>(gen()); };
+  const std::uint32_t kKeys[] = {0,           0xFFFFFFFF, 0x0000FFFF, 0xFFFF0000, kScrambleKey,
+                                 randomKey(), randomKey()};
+  for (std::uint32_t key : kKeys) {
+    for (std::size_t length : {0, 1, 2, 1000, 70001}) {
+      SCOPED_TRACE(testing::Message() << std::hex << key << " length " << std::dec << length);
+      const std::string clear = RandomBytes(length, key ^ static_cast<std::uint32_t>(length));
+      const std::string once = Scrambled(clear, key);
+      if (length >= 16) {
+        EXPECT_NE(once, clear);
+      }
+      EXPECT_EQ(Scrambled(once, key), clear);
+    }
+  }
+  ScrambleSaveData(nullptr, 0, kScrambleKey);
+}
+
+TEST(ScramblerTest, ByteDependsOnlyOnEarlierBytesAndEachCallRestarts) {
+  const std::string clear = RandomBytes(200, 3);
+  const std::string whole = Scrambled(clear, kScrambleKey);
+  for (std::size_t at : {0, 1, 99, 199}) {
+    std::string changed = clear;
+    changed[at] = static_cast<char>(changed[at] ^ 0x5A);
+    const std::string out = Scrambled(changed, kScrambleKey);
+    EXPECT_EQ(out.substr(0, at), whole.substr(0, at)) << at;
+    EXPECT_NE(out[at], whole[at]) << at;
+  }
+  const std::string secondHalf = Scrambled(clear.substr(100), kScrambleKey);
+  EXPECT_EQ(secondHalf[0], static_cast<char>(clear[100] ^ 0xCB));
+  EXPECT_NE(secondHalf, whole.substr(100));
+}
+
+TEST(WholeFileTest, RoundTripsAcrossPieceBoundaries) {
+  ScratchDir dir;
+  for (std::size_t length : {0, 1, 16383, 16384, 16385, 2 * 16384 + 1}) {
+    SCOPED_TRACE(length);
+    const std::string bytes =
+        RandomBytes(length, static_cast<std::uint32_t>(length)) + (length ? "\r\n\x1a" : "");
+    WriteBytes(dir.Path("in"), bytes);
+    WriteBytes(dir.Path("out"), std::string(100000, 'x'));  // longer: must be cut to the new bytes
+    Blob blob;
+    ASSERT_TRUE(ReadWholeFile(dir.Path("in").c_str(), &blob));
+    ASSERT_EQ(static_cast<std::size_t>(blob.length), bytes.size());
+    EXPECT_EQ(std::memcmp(blob.buffer, bytes.data(), bytes.size()), 0);
+    EXPECT_TRUE(WriteWholeFile(dir.Path("out").c_str(), blob));
+    EXPECT_EQ(ReadBytes(dir.Path("out")), bytes);
+    delete[] blob.buffer;
+  }
+}
+
+TEST(WholeFileTest, RefusalsLeaveBlobAndDiskAlone) {
+  ScratchDir dir;
+  fs::create_directory(dir.Path("sub"));
+  std::ofstream(dir.Path("huge")).close();
+  fs::resize_file(dir.Path("huge"), std::uint64_t{1} << 31);  // sparse: costs no disk
+  unsigned char sentinel = 0;
+  for (const char* name : {"missing", "sub", "huge"}) {
+    SCOPED_TRACE(name);
+    Blob blob{&sentinel, 7};
+    EXPECT_FALSE(ReadWholeFile(dir.Path(name).c_str(), &blob));
+    EXPECT_EQ(blob.buffer, &sentinel);
+    EXPECT_EQ(blob.length, 7);
+  }
+  unsigned char byte = 'a';
+  const Blob one{&byte, 1};
+  EXPECT_FALSE(WriteWholeFile(dir.Path("sub").c_str(), one));
+  EXPECT_TRUE(fs::is_directory(dir.Path("sub")));
+  EXPECT_FALSE(WriteWholeFile(dir.Path("nowhere/a.jpg").c_str(), one));
+  EXPECT_FALSE(fs::exists(dir.Path("nowhere")));
+}
+
+TEST(WholeFileTest, FailedWriteReportsAndRemovesItsFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs /dev/full and a file size limit";
+#else
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::string bytes = RandomBytes(40000, 5);
+  const Blob blob{reinterpret_cast<unsigned char*>(&bytes[0]), 40000};
+  EXPECT_FALSE(WriteWholeFile("/dev/full", blob));
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));  // written to, never removed
+  // a file size limit makes the write fail part way, over an older file
+  ScratchDir dir;
+  WriteBytes(dir.Path("a.sav"), "old contents");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 20000;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteWholeFile(dir.Path("a.sav").c_str(), blob);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(fs::exists(dir.Path("a.sav")));
+#endif
+}
+
+}  // namespace
+}  // namespace tovrel
