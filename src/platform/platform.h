@@ -71,8 +71,14 @@ bool MoveReplacing(const char* from, const char* to);
 bool FlushToDisk(std::FILE* file);
 
 // Called just before the process exits. On a console that belongs to this process alone (a file dropped
-// on Tovrel.exe in Explorer), waits for Enter so the report can be read; otherwise does nothing.
+// on Tovrel.exe in Explorer), writes a prompt to that console (not to stdout) and waits for Enter so the
+// report can be read; otherwise does nothing.
 void HoldConsoleIfOwned();
+
+// The rule HoldConsoleIfOwned follows: true only when the console has this process alone
+// (`consoleProcessCount` is 1; 0 stands for no console or a failed query) and neither stdin nor stdout
+// is redirected away from it.
+bool ShouldHoldConsole(unsigned long consoleProcessCount, bool stdinIsConsole, bool stdoutIsConsole);
 
 }  // namespace tovrel
 
