@@ -1,0 +1,191 @@
+// Tests of the POSIX platform layer: path folding and splitting, the save-file search, and replacing a
+// file by another, also across file systems.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace tovrel {
+namespace {
+
+using test::CurrentDir;
+using test::FileExists;
+using test::ReadBytes;
+using test::ScratchDir;
+using test::WriteBytes;
+
+TEST(MakeAbsolutePathTest, JoinsAndFoldsLexically) {
+  ScratchDir dir;
+  fs::create_directory(dir.Path("sub"));
+  CurrentDir cwd(dir.Path("sub"));
+  const std::string here = fs::current_path().string();
+  const std::string parent = fs::current_path().parent_path().string();
+  const struct { const char* in; std::string want; } kCases[] = {
+      {"x.sav", here + "/x.sav"},        {"./x.sav", here + "/x.sav"},
+      {"a/b/../c.sav", here + "/a/c.sav"}, {"../x.sav", parent + "/x.sav"},
+      {"a//b", here + "/a/b"},           {"a/", here + "/a/"},
+      {"/p/./q/../r", "/p/r"},           {"/../../x", "/x"},
+      {"/..", "/"},                      {"missing/../..", parent + "/"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.in);
+    std::string out;
+    ASSERT_TRUE(MakeAbsolutePath(c.in, &out));
+    EXPECT_EQ(c.want, out);
+  }
+}
+
+TEST(MakeAbsolutePathTest, RefusesWhatWouldNotFit) {
+  std::string out;
+  const std::string longest = "/" + std::string(kMaxPath - 2, 'a');  // terminator makes kMaxPath
+  EXPECT_TRUE(MakeAbsolutePath(longest.c_str(), &out));
+  EXPECT_EQ(longest, out);
+  EXPECT_FALSE(MakeAbsolutePath((longest + "b").c_str(), &out));
+  EXPECT_FALSE(MakeAbsolutePath(std::string(kMaxPath, 'r').c_str(), &out));  // relative, cwd joined
+}
+
+TEST(SplitPathTest, CutsDirectoryBaseAndLastExtension) {
+  const struct { const char* in; const char* dir; const char* base; const char* ext; } kCases[] = {
+      {"/d/autosave1.sav", "/d/", "autosave1", ".sav"}, {"/d/x.old.sav", "/d/", "x.old", ".sav"},
+      {"/d.x/name", "/d.x/", "name", ""},               {"/d/.bashrc", "/d/", "", ".bashrc"},
+      {"/d/dir/", "/d/dir/", "", ""},                   {"/x.", "/", "x", "."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.in);
+    PathParts parts;
+    ASSERT_TRUE(SplitPath(c.in, &parts));
+    EXPECT_EQ(c.dir, parts.directory);
+    EXPECT_EQ(c.base, parts.baseName);
+    EXPECT_EQ(c.ext, parts.extension);
+  }
+  PathParts parts;
+  EXPECT_FALSE(SplitPath("no-directory.sav", &parts));
+}
+
+TEST(FindExtensionTest, FindsLastDotOfFinalComponent) {
+  const struct { const char* in; std::size_t at; } kCases[] = {
+      {".", 0}, {"a.b.c", 3}, {"dir.x/name", 10}, {"name", 4}, {"a.", 1}, {"", 0}, {"/p.q/r.s", 6},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(c.in + c.at, FindExtension(c.in));
+  }
+}
+
+TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingSorted) {
+  ScratchDir dir;
+  for (const char* name : {"autosave1.sav", "autosave1.jpg", "autosave1", "autosave10.sav", "autosave1.sav.bak",
+                           "Autosave1.sav", "autosave1.z", "autosave1.\xC3\xA9", "autosave1_x", "other.sav"}) {
+    WriteBytes(dir.Path(name), "x");
+  }
+  fs::create_directory(dir.Path("autosave1.d"));
+  ASSERT_EQ(0, symlink("nowhere", dir.Path("autosave1.lnk").c_str()));
+
+  std::vector<FoundFile> found;
+  ASSERT_TRUE(ListMatchingFiles((dir.path() + "/").c_str(), "autosave1", &found));
+  // unsigned byte order: the 0xC3 name sorts after every ASCII one
+  const std::vector<std::pair<std::string, bool>> want = {
+      {"autosave1", false},     {"autosave1.d", true},   {"autosave1.jpg", false},
+      {"autosave1.lnk", false}, {"autosave1.sav", false}, {"autosave1.sav.bak", false},
+      {"autosave1.z", false},   {"autosave1.\xC3\xA9", false}};
+  std::vector<std::pair<std::string, bool>> got;
+  for (const FoundFile& f : found) got.emplace_back(f.name, f.isDirectory);
+  EXPECT_EQ(want, got);
+}
+
+TEST(ListMatchingFilesTest, MatchesWildcardCharactersLiterally) {
+  ScratchDir dir;
+  for (const char* name : {"a*.sav", "ab.sav", "a?.sav", "a[b].sav", "ab"}) WriteBytes(dir.Path(name), "x");
+  const std::string directory = dir.path() + "/";
+  const struct { const char* base; const char* only; } kCases[] = {
+      {"a*", "a*.sav"}, {"a?", "a?.sav"}, {"a[b]", "a[b].sav"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.base);
+    std::vector<FoundFile> found;
+    ASSERT_TRUE(ListMatchingFiles(directory.c_str(), c.base, &found));
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ(c.only, found[0].name);
+  }
+}
+
+TEST(ListMatchingFilesTest, FailsEmptyWhenNothingMatchesOrNoDirectory) {
+  ScratchDir dir;
+  WriteBytes(dir.Path("autosave10.sav"), "x");
+  std::vector<FoundFile> found = {FoundFile{"stale", false}};
+  EXPECT_FALSE(ListMatchingFiles((dir.path() + "/").c_str(), "autosave1", &found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_FALSE(ListMatchingFiles((dir.path() + "/missing/").c_str(), "autosave1", &found));
+  EXPECT_TRUE(found.empty());
+}
+
+// Names in `directory`, for spotting leftovers.
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(directory)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(MoveReplacingTest, ReplacesWithinDirectory) {
+  ScratchDir dir;
+  WriteBytes(dir.Path("new"), "new bytes");
+  WriteBytes(dir.Path("old"), "old");
+  ASSERT_TRUE(MoveReplacing(dir.Path("new").c_str(), dir.Path("old").c_str()));
+  EXPECT_EQ("new bytes", ReadBytes(dir.Path("old")));
+  EXPECT_EQ(std::vector<std::string>{"old"}, Names(dir.path()));
+}
+
+TEST(MoveReplacingTest, CopiesAcrossFileSystems) {
+  struct stat shm, tmp;
+  ScratchDir target;
+  if (stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) || stat(target.path().c_str(), &tmp) != 0 ||
+      shm.st_dev == tmp.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  ScratchDir source("/dev/shm");
+  const std::string bytes = test::RandomBytes(3 * 16384 + 5, 7);  // several copy pieces
+  WriteBytes(source.Path("from"), bytes);
+  ASSERT_EQ(0, chmod(source.Path("from").c_str(), 0640));
+  WriteBytes(target.Path("to"), "old archive");
+
+  ASSERT_TRUE(MoveReplacing(source.Path("from").c_str(), target.Path("to").c_str()));
+  EXPECT_EQ(bytes, ReadBytes(target.Path("to")));
+  EXPECT_FALSE(FileExists(source.Path("from")));
+  EXPECT_EQ(std::vector<std::string>{"to"}, Names(target.path()));  // no temporary left beside it
+  struct stat moved;
+  ASSERT_EQ(0, stat(target.Path("to").c_str(), &moved));
+  EXPECT_EQ(0640u, moved.st_mode & 0777u);
+
+  // across file systems into a directory that does not exist: nothing moves, nothing is left
+  WriteBytes(source.Path("again"), "again");
+  EXPECT_FALSE(MoveReplacing(source.Path("again").c_str(), target.Path("missing/to").c_str()));
+  EXPECT_EQ("again", ReadBytes(source.Path("again")));
+  EXPECT_EQ(std::vector<std::string>{"to"}, Names(target.path()));
+}
+
+TEST(MoveReplacingTest, FailureLeavesSourceAndCreatesNothing) {
+  ScratchDir dir;
+  WriteBytes(dir.Path("from"), "bytes");
+  EXPECT_FALSE(MoveReplacing(dir.Path("from").c_str(), dir.Path("missing/to").c_str()));
+  EXPECT_EQ("bytes", ReadBytes(dir.Path("from")));
+  EXPECT_FALSE(FileExists(dir.Path("missing")));
+  // a directory in the way is not replaced either
+  fs::create_directory(dir.Path("busy"));
+  WriteBytes(dir.Path("busy/inside"), "kept");
+  EXPECT_FALSE(MoveReplacing(dir.Path("from").c_str(), dir.Path("busy").c_str()));
+  EXPECT_EQ("bytes", ReadBytes(dir.Path("from")));
+  EXPECT_EQ("kept", ReadBytes(dir.Path("busy/inside")));
+}
+
+}  // namespace
+}  // namespace tovrel
