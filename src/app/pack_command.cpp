@@ -102,7 +102,7 @@ int BuildArchive(const char* directory, const char* baseName, const std::vector<
   errno = 0;
   if (!archive.Save()) {
     ReportError("cannot save the archive '%s' (written through '%s' in the working directory): %s",
-                pendingPath.c_str(), kTempFileName, Reason(errno, "a write failed"));
+                archivePath.c_str(), kTempFileName, Reason(errno, "a write failed"));
     return kExitArchiveFailed;
   }
   totals->archiveBytes = archive.FileLength();
