@@ -78,17 +78,28 @@ bool FlushPathToDisk(const char* path) {
   return (CloseHandle(file) != 0) && flushed;
 }
 
+// The directory part of `path` with its last separator, "." when it has none.
+std::string DirectoryOf(const char* path) {
+  const char* end = nullptr;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') end = p + 1;
+  }
+  return end == nullptr ? std::string(".") : std::string(path, static_cast<std::size_t>(end - path));
+}
+
 // The rename could not cross volumes. MOVEFILE_COPY_ALLOWED would copy straight over `to` and lose the
 // old file if the copy broke off, so the copy goes to a fresh name beside `to`, is flushed, and only
 // then renamed over `to` in one step.
 bool CopyAcross(const char* from, const char* to) {
-  const std::string tempPath = std::string(to) + ".tovrel-tmp";
-  if (!Fits(tempPath)) return false;
-  // fail_if_exists: a leftover of that name may be someone's file, never overwrite it
-  if (CopyFileA(from, tempPath.c_str(), TRUE) == 0) return false;
-  if (!FlushPathToDisk(tempPath.c_str()) ||
-      MoveFileExA(tempPath.c_str(), to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-    (void)DeleteFileA(tempPath.c_str());
+  // GetTempFileNameA needs room for its 14-byte name; it creates the file, so the name is ours
+  const std::string directory = DirectoryOf(to);
+  if (directory.size() + 14 >= kMaxPath) return false;
+  char tempPath[MAX_PATH];
+  if (GetTempFileNameA(directory.c_str(), "tvr", 0, tempPath) == 0) return false;
+  const bool ok = CopyFileA(from, tempPath, FALSE) != 0 && FlushPathToDisk(tempPath) &&
+                  MoveFileExA(tempPath, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) {
+    (void)DeleteFileA(tempPath);
     return false;
   }
   // `to` now holds the new file; a source that cannot be removed is only a leftover, not a failure
