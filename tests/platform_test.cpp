@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -89,7 +88,9 @@ TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingSorted) {
     WriteBytes(dir.Path(name), "x");
   }
   fs::create_directory(dir.Path("autosave1.d"));
-  ASSERT_EQ(0, symlink("nowhere", dir.Path("autosave1.lnk").c_str()));
+  fs::create_symlink("nowhere", dir.Path("autosave1.lnk"));
+  EXPECT_FALSE(PathExists(dir.Path("autosave1.lnk").c_str()));  // links are followed, as a read would
+  EXPECT_TRUE(PathExists(dir.Path("autosave1.d").c_str()));
 
   std::vector<FoundFile> found;
   ASSERT_TRUE(ListMatchingFiles((dir.path() + "/").c_str(), "autosave1", &found));
