@@ -202,6 +202,24 @@ TEST_F(ArchiveTest, ToleratesSlackAfterTheLastRecordAndSurplusStoredBytes) {
   EXPECT_EQ(ExtractString(&archive, ".txt"), "abc");
 }
 
+TEST_F(ArchiveTest, SavedArchiveWithSlackAndNoStreamBytesStillReopens) {
+  // found by fuzzing: header size 36 leaves 3 unused directory bytes after the one record, and the
+  // record's stream is empty, so no stream write ever reached offset 36
+  const std::string bytes = FromHex(
+      "4d585051 24000000 06000000 01000000 01000000 04 00000000 00000000 00000000 000006");
+  const std::string path = PathOf("slack.ssav");
+  WriteBytes(path, bytes);
+  {
+    Archive archive(path.c_str(), false);
+    ASSERT_TRUE(archive.IsOpen());
+    ASSERT_TRUE(archive.Save());
+  }
+  EXPECT_EQ(ReadBytes(path).size(), bytes.size());
+  Archive reopened(path.c_str(), false);
+  ASSERT_TRUE(reopened.IsOpen());
+  EXPECT_EQ(reopened.EntryCount(), 1);
+}
+
 TEST_F(ArchiveTest, ExtractFailsOnDamagedStreamsAndReleasesTheBlob) {
   const std::string good = FromHex(kOneEntryArchive);
   const struct {

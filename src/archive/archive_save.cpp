@@ -54,6 +54,10 @@ bool Archive::WriteArchive(std::FILE* newFile) {
     AppendFixed32(&directory, entry->storedSize);
     AppendFixed32(&directory, entry->originalSize);
   });
+  // unused directory room is written too (as zeros): with no stream bytes after it, the file would
+  // otherwise end before headerSize and no longer open
+  const auto directoryArea = static_cast<std::size_t>(headerSize_ - kHeaderSize);
+  if (directory.size() < directoryArea) directory.resize(directoryArea, '\0');
   return ok && std::fseek(newFile, kHeaderSize, SEEK_SET) == 0 &&
          std::fwrite(directory.data(), 1, directory.size(), newFile) == directory.size() &&
          !std::ferror(newFile);
