@@ -37,7 +37,8 @@ class PoolEnvironment : public ::testing::Environment {
   void SetUp() override { CreatePool(kDirectHeapMode); }
   void TearDown() override { DestroyPool(); }
 };
-[[maybe_unused]] const auto* const kPoolEnvironment = ::testing::AddGlobalTestEnvironment(new PoolEnvironment);
+[[maybe_unused]] const auto* const kPoolEnvironment =
+    ::testing::AddGlobalTestEnvironment(new PoolEnvironment);
 
 const char kBanner[] = "Brask Tovrel Utility ver. 1.0\nPacks and unpacks Brask saved games.\n\n";
 const char kUsage[] =
@@ -48,8 +49,10 @@ const char kUsage[] =
     "\t\t\t.ssav extension for unpacking\n"
     "\t\targ2 - (optional) archive name (valid for packing only)\n"
     "Sample:\n"
-    "Tovrel.exe autosave1.sav - Packs save named \"autosave1\"\n\t\t\t\tand create archive \"autosave1.ssav\"\n"
-    "Tovrel.exe autosave1.sav myarch - Packs save named \"autosave1\"\n\t\t\t\tand create archive \"myarch.ssav\"\n"
+    "Tovrel.exe autosave1.sav - Packs save named \"autosave1\"\n\t\t\t\tand create archive "
+    "\"autosave1.ssav\"\n"
+    "Tovrel.exe autosave1.sav myarch - Packs save named \"autosave1\"\n\t\t\t\tand create archive "
+    "\"myarch.ssav\"\n"
     "Tovrel.exe autosave1.ssav - Unpack archive \"autosave1.ssav\"\n";
 // ".txt" holding "abc": header, one record, the 11-byte zlib stream of "abc"; 47 bytes in all
 const char kOneEntryArchive[] =
@@ -72,8 +75,9 @@ ToolResult Tool(const ScratchDir& dir, const std::string& args) {
 std::string Report(std::int64_t files, std::int64_t archiveBytes, std::int64_t originalBytes) {
   char ratio[32];
   std::snprintf(ratio, sizeof ratio, "%.2f",
-                originalBytes == 0 ? 0.0
-                                   : 100.0 - static_cast<double>(archiveBytes) / static_cast<double>(originalBytes) * 100.0);
+                originalBytes == 0
+                    ? 0.0
+                    : 100.0 - static_cast<double>(archiveBytes) / static_cast<double>(originalBytes) * 100.0);
   return "Total files in archive: \t" + std::to_string(files) + "\nCompressed size: \t\t" +
          std::to_string(archiveBytes) + "\nOriginal size: \t\t\t" + std::to_string(originalBytes) +
          "\nCompress ratio: \t\t" + ratio + "%\n";
@@ -90,7 +94,8 @@ std::vector<std::string> Names(const ScratchDir& dir) {
 }
 
 // Each of `err`'s lines starts with `prefix`, and there is one per string in `mentions`, holding it.
-void ExpectLines(const std::string& err, const std::string& prefix, const std::vector<std::string>& mentions) {
+void ExpectLines(const std::string& err, const std::string& prefix,
+                 const std::vector<std::string>& mentions) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < err.size()) {
@@ -160,9 +165,17 @@ TEST(CommandLineTest, ArgumentsThatDoNothingOrFail) {
   WriteBytes(dir.Path("y.SAV"), "upper case is not a save");
   WriteBytes(dir.Path("x.sav"), "save");
   const std::string tooLong(kMaxPath, 'n');
-  const struct { const char* what; std::string args; int code; std::string out; std::string errMentions; } kCases[] = {
-      {"relative missing save", "autosave1.sav", 1, std::string(kBanner) + "File " + (here / "autosave1.sav").string() + " not found", ""},
-      {"missing archive", "sub/../a.ssav", 1, std::string(kBanner) + "File " + (here / "a.ssav").string() + " not found", ""},
+  const struct {
+    const char* what;
+    std::string args;
+    int code;
+    std::string out;
+    std::string errMentions;
+  } kCases[] = {
+      {"relative missing save", "autosave1.sav", 1,
+       std::string(kBanner) + "File " + (here / "autosave1.sav").string() + " not found", ""},
+      {"missing archive", "sub/../a.ssav", 1,
+       std::string(kBanner) + "File " + (here / "a.ssav").string() + " not found", ""},
       {"other extension", "x.txt", 0, kBanner, ""},
       {"extension in capitals", "y.SAV", 0, kBanner, ""},
       {"argument too long", tooLong + ".sav", 1, kBanner, tooLong.substr(0, 20)},
@@ -257,7 +270,9 @@ TEST(PackTest, MembersAreTheSavesOwnFiles) {
 
   const ToolResult r = Tool(dir, "autosave1.sav");
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(kBanner + Report(static_cast<std::int64_t>(members.size()), SizeOf(dir.Path("autosave1.ssav")), total), r.out);
+  EXPECT_EQ(
+      kBanner + Report(static_cast<std::int64_t>(members.size()), SizeOf(dir.Path("autosave1.ssav")), total),
+      r.out);
   ExpectLines(r.err, "note: ", {"autosave1.old.sav", "autosave1.sav.bak"});
   Archive archive(dir.Path("autosave1.ssav").c_str(), /*create=*/false);
   ASSERT_TRUE(archive.IsOpen());
@@ -272,8 +287,11 @@ TEST(PackTest, MembersAreTheSavesOwnFiles) {
 TEST(RoundTripTest, UnpackGivesBackEveryFileByteForByte) {
   const std::pair<std::string, std::string> kFiles[] = {
       {".sav", TextBytes(50000, 1)}, {".jpg", RandomBytes(20000, 2)}, {".txt", TextBytes(3000, 3)}};
-  const struct { const char* args; std::string base; } kCases[] = {
-      {"autosave1.sav", "autosave1"}, {"autosave1.sav myarch", "myarch"}};  // the archive names the output
+  const struct {
+    const char* args;
+    std::string base;
+  } kCases[] = {{"autosave1.sav", "autosave1"},
+                {"autosave1.sav myarch", "myarch"}};  // the archive names the output
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.args);
     ScratchDir dir, elsewhere;
@@ -317,12 +335,19 @@ TEST(UnpackTest, WritesThreeFilesYetCountsEveryEntry) {
 }
 
 TEST(UnpackTest, ReportsTheArchivesOwnNumbers) {
-  const struct { const char* what; std::string bytes; std::string report; const char* file; } kCases[] = {
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string report;
+    const char* file;
+  } kCases[] = {
       {"empty archive", FromHex("4d585051 10000000 06000000 00000000"),
-       "Total files in archive: \t0\nCompressed size: \t\t16\nOriginal size: \t\t\t0\nCompress ratio: \t\t0.00%\n",
+       "Total files in archive: \t0\nCompressed size: \t\t16\nOriginal size: \t\t\t0\nCompress ratio: "
+       "\t\t0.00%\n",
        nullptr},
       {"one small entry", FromHex(kOneEntryArchive),
-       "Total files in archive: \t1\nCompressed size: \t\t47\nOriginal size: \t\t\t3\nCompress ratio: \t\t-1466.67%\n",
+       "Total files in archive: \t1\nCompressed size: \t\t47\nOriginal size: \t\t\t3\nCompress ratio: "
+       "\t\t-1466.67%\n",
        "x.txt"},
   };
   for (const auto& c : kCases) {
@@ -360,12 +385,13 @@ TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
       {"temporary cannot be created in the working directory",
        [](const ScratchDir& d) { fs::create_directory(d.Path("$tmp$")); }, 3, "autosave1.ssav"},
       {"pending archive cannot be created",
-       [](const ScratchDir& d) { fs::create_directory(d.Path("autosave1.ssav.new")); }, 3, "autosave1.ssav.new"},
+       [](const ScratchDir& d) { fs::create_directory(d.Path("autosave1.ssav.new")); }, 3,
+       "autosave1.ssav.new"},
   };
 #ifndef _WIN32  // making links there needs privileges
   cases.push_back({"member is a dangling link",
-                    [](const ScratchDir& d) { fs::create_symlink("gone", d.Path("autosave1.png")); }, 1,
-                    "autosave1.png"});
+                   [](const ScratchDir& d) { fs::create_symlink("gone", d.Path("autosave1.png")); }, 1,
+                   "autosave1.png"});
 #endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -434,7 +460,11 @@ TEST(UnpackFailureTest, DamagedEntryFailsAloneAndUnknownFilesAreRefused) {
   EXPECT_EQ("intact", ReadBytes(dir.Path("x.b")));
   EXPECT_EQ((std::vector<std::string>{"x.b", "x.ssav"}), Names(dir));
 
-  const struct { const char* what; const char* name; void (*make)(const std::string&); } kNotArchives[] = {
+  const struct {
+    const char* what;
+    const char* name;
+    void (*make)(const std::string&);
+  } kNotArchives[] = {
       {"text file", "t.ssav", [](const std::string& p) { WriteBytes(p, "plain text, no archive here"); }},
       {"empty file", "e.ssav", [](const std::string& p) { WriteBytes(p, ""); }},
       {"directory", "d.ssav", [](const std::string& p) { fs::create_directory(p); }},

@@ -38,11 +38,14 @@ TEST(MakeAbsolutePathTest, JoinsAndFoldsLexically) {
   const std::string here = fs::current_path().string();
   const std::string parent = fs::current_path().parent_path().string();
   std::vector<std::pair<std::string, std::string>> cases = {
-      {"x.sav", here + "/x.sav"},   {"./x.sav", here + "/x.sav"}, {"a/b/../c.sav", here + "/a/c.sav"},
+      {"x.sav", here + "/x.sav"},      {"./x.sav", here + "/x.sav"}, {"a/b/../c.sav", here + "/a/c.sav"},
       {"../x.sav", parent + "/x.sav"}, {"a//b", here + "/a/b"},
   };
 #ifndef _WIN32  // drive-relative roots and trailing separators follow the Windows runtime there
-  cases.insert(cases.end(), {{"a/", here + "/a/"}, {"/p/./q/../r", "/p/r"}, {"/../../x", "/x"}, {"/..", "/"},
+  cases.insert(cases.end(), {{"a/", here + "/a/"},
+                             {"/p/./q/../r", "/p/r"},
+                             {"/../../x", "/x"},
+                             {"/..", "/"},
                              {"missing/../..", parent + "/"}});
 #endif
   for (const auto& c : cases) {
@@ -66,10 +69,18 @@ TEST(MakeAbsolutePathTest, RefusesWhatWouldNotFit) {
 }
 
 TEST(SplitPathTest, CutsDirectoryBaseAndLastExtension) {
-  const struct { const char* in; const char* dir; const char* base; const char* ext; } kCases[] = {
-      {"/d/autosave1.sav", "/d/", "autosave1", ".sav"}, {"/d/x.old.sav", "/d/", "x.old", ".sav"},
-      {"/d.x/name", "/d.x/", "name", ""},               {"/d/.bashrc", "/d/", "", ".bashrc"},
-      {"/d/dir/", "/d/dir/", "", ""},                   {"/x.", "/", "x", "."},
+  const struct {
+    const char* in;
+    const char* dir;
+    const char* base;
+    const char* ext;
+  } kCases[] = {
+      {"/d/autosave1.sav", "/d/", "autosave1", ".sav"},
+      {"/d/x.old.sav", "/d/", "x.old", ".sav"},
+      {"/d.x/name", "/d.x/", "name", ""},
+      {"/d/.bashrc", "/d/", "", ".bashrc"},
+      {"/d/dir/", "/d/dir/", "", ""},
+      {"/x.", "/", "x", "."},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.in);
@@ -84,7 +95,10 @@ TEST(SplitPathTest, CutsDirectoryBaseAndLastExtension) {
 }
 
 TEST(FindExtensionTest, FindsLastDotOfFinalComponent) {
-  const struct { const char* in; std::size_t at; } kCases[] = {
+  const struct {
+    const char* in;
+    std::size_t at;
+  } kCases[] = {
       {".", 0}, {"a.b.c", 3}, {"dir.x/name", 10}, {"name", 4}, {"a.", 1}, {"", 0}, {"/p.q/r.s", 6},
   };
   for (const auto& c : kCases) {
@@ -96,14 +110,14 @@ TEST(FindExtensionTest, FindsLastDotOfFinalComponent) {
 
 TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingSorted) {
   ScratchDir dir;
-  for (const char* name : {"autosave1.sav", "autosave1.jpg", "autosave1", "autosave10.sav", "autosave1.sav.bak",
-                           "autosave1.z", "autosave1_x", "other.sav"}) {
+  for (const char* name : {"autosave1.sav", "autosave1.jpg", "autosave1", "autosave10.sav",
+                           "autosave1.sav.bak", "autosave1.z", "autosave1_x", "other.sav"}) {
     WriteBytes(dir.Path(name), "x");
   }
   fs::create_directory(dir.Path("autosave1.d"));
-  std::vector<std::pair<std::string, bool>> want = {
-      {"autosave1", false},     {"autosave1.d", true}, {"autosave1.jpg", false},
-      {"autosave1.sav", false}, {"autosave1.sav.bak", false}, {"autosave1.z", false}};
+  std::vector<std::pair<std::string, bool>> want = {{"autosave1", false},         {"autosave1.d", true},
+                                                    {"autosave1.jpg", false},     {"autosave1.sav", false},
+                                                    {"autosave1.sav.bak", false}, {"autosave1.z", false}};
 #ifndef _WIN32
   WriteBytes(dir.Path("Autosave1.sav"), "x");  // another name where case counts
   WriteBytes(dir.Path("autosave1.\xC3\xA9"), "x");

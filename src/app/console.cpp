@@ -46,9 +46,9 @@ void PrintUsage() {
 
 int PrintStatistics(std::int32_t archiveBytes, std::int32_t originalBytes, std::int32_t fileCount) {
   // nothing to compare against when every member is empty: call that no compression at all
-  const double ratio = originalBytes == 0
-                           ? 0.0
-                           : 100.0 - static_cast<double>(archiveBytes) / static_cast<double>(originalBytes) * 100.0;
+  const double ratio = originalBytes == 0 ? 0.0
+                                          : 100.0 - static_cast<double>(archiveBytes) /
+                                                        static_cast<double>(originalBytes) * 100.0;
   std::printf("Total files in archive: \t%d\n", fileCount);
   std::printf("Compressed size: \t\t%d\n", archiveBytes);
   std::printf("Original size: \t\t\t%d\n", originalBytes);

@@ -23,9 +23,10 @@ int RunCommandLine(int argc, char** argv) {
 
   std::string fullPath;
   if (!MakeAbsolutePath(argv[1], &fullPath)) {
-    ReportError("cannot resolve '%s': its absolute path would exceed %zu bytes or the current directory "
-                "cannot be read",
-                argv[1], kMaxPath - 1);
+    ReportError(
+        "cannot resolve '%s': its absolute path would exceed %zu bytes or the current directory "
+        "cannot be read",
+        argv[1], kMaxPath - 1);
     return kExitNotFound;
   }
   if (!PathExists(fullPath.c_str())) {

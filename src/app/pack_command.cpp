@@ -26,9 +26,7 @@ constexpr char kPendingSuffix[] = ".new";
 bool Fits(const std::string& path) { return path.size() < kMaxPath; }
 
 // The reason behind a failed call, when the C library left one.
-const char* Reason(int error, const char* otherwise) {
-  return error != 0 ? std::strerror(error) : otherwise;
-}
+const char* Reason(int error, const char* otherwise) { return error != 0 ? std::strerror(error) : otherwise; }
 
 struct PackTotals {
   std::int32_t archiveBytes = 0;
@@ -135,7 +133,8 @@ int PackSave(const char* directory, const char* baseName, const char* archiveNam
 
   // a pending file left by an interrupted pack would be opened, entries and all, instead of created
   if (IsDirectory(pendingPath.c_str())) {
-    ReportError("cannot create the archive '%s': a directory of that name is in the way", pendingPath.c_str());
+    ReportError("cannot create the archive '%s': a directory of that name is in the way",
+                pendingPath.c_str());
     return kExitArchiveFailed;
   }
   errno = 0;

@@ -31,9 +31,7 @@ bool entryFailed = false;
 
 bool Fits(const std::string& path) { return path.size() < kMaxPath; }
 
-const char* Reason(int error, const char* otherwise) {
-  return error != 0 ? std::strerror(error) : otherwise;
-}
+const char* Reason(int error, const char* otherwise) { return error != 0 ? std::strerror(error) : otherwise; }
 
 // `text` with control bytes written as \xNN, so a hostile entry name cannot break a message line.
 std::string Printable(const std::string& text) {
@@ -70,7 +68,8 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
   }
   // the output is the archive's path with its extension replaced by the entry name
   const std::string outputPath =
-      std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) + entryName;
+      std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) +
+      entryName;
   const std::string partPath = outputPath + kPartSuffix;
   if (!Fits(partPath)) {
     ReportError("cannot write entry '%s': the path '%s' is longer than %zu bytes", shownName.c_str(),
