@@ -58,9 +58,9 @@ int RunCommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
   int result = tovrel::RunCommandLine(argc, argv);
   // a report that never reached its reader must not pass for a clean run
-  if (std::fflush(stdout) != 0 && result == tovrel::kExitOk) {
+  if (std::fflush(stdout) != 0) {
     tovrel::ReportError("cannot write to standard output: %s", std::strerror(errno));
-    result = tovrel::kExitNotFound;
+    if (result == tovrel::kExitOk) result = tovrel::kExitNotFound;
   }
   tovrel::HoldConsoleIfOwned();
   return result;
