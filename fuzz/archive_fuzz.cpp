@@ -76,9 +76,9 @@ void VisitEntry(tovrel::Archive* archive, const char* name) {
   const bool ok = archive->Extract(name, &blob);
   if (!ok && (blob.buffer != nullptr || blob.length != 0)) Fail("a failed Extract left a filled Blob");
   if (ok && blob.length < 0) Fail("Extract gave a negative length");
-  Extracted result{ok, ok ? std::string(reinterpret_cast<const char*>(blob.buffer),
-                                        static_cast<std::size_t>(blob.length))
-                          : std::string()};
+  Extracted result{
+      ok, ok ? std::string(reinterpret_cast<const char*>(blob.buffer), static_cast<std::size_t>(blob.length))
+             : std::string()};
   archive->FreeBlob(&blob);
   if (blob.buffer != nullptr || blob.length != 0) Fail("FreeBlob left the Blob filled");
   gWalk->byName[name] = std::move(result);
@@ -117,7 +117,8 @@ void CheckSaveRoundTrip(const WalkResult& before, const std::uint8_t* data, std:
   if (leftover) Fail("Save left its temporary file behind");
   if (!saved) {
     // zlib refuses a level outside -1..9, so such an archive cannot take a new entry
-    const auto level = static_cast<std::int32_t>(tovrel::DecodeFixed32(reinterpret_cast<const char*>(data) + 8));
+    const auto level =
+        static_cast<std::int32_t>(tovrel::DecodeFixed32(reinterpret_cast<const char*>(data) + 8));
     if (level >= -1 && level <= 9) Fail("Save failed on a scratch file system");
     if (ReadFile(gCopyPath) != std::string(reinterpret_cast<const char*>(data), size)) {
       Fail("a failed Save changed the archive file");

@@ -205,7 +205,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
   // the tool gets its own sanitizer settings: halt at once, with an exit code of its own
   for (char** variable = environ; *variable != nullptr; ++variable) {
-    if (std::strncmp(*variable, "ASAN_OPTIONS=", 13) != 0 && std::strncmp(*variable, "UBSAN_OPTIONS=", 14) != 0) {
+    if (std::strncmp(*variable, "ASAN_OPTIONS=", 13) != 0 &&
+        std::strncmp(*variable, "UBSAN_OPTIONS=", 14) != 0) {
       gChildEnv.emplace_back(*variable);
     }
   }
