@@ -56,8 +56,9 @@ struct FoundFile {
 // empty, when the directory cannot be searched or nothing matches.
 bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found);
 
-// True when `a` and `b` name the same path as the platform compares names (case-insensitively on
-// Windows). Both are absolute paths built by the same rules.
+// True when `a` and `b` name the same path as the platform compares names (on Windows: in any letter
+// case, and with the trailing dots and spaces Windows drops from a name ignored). Both are absolute
+// paths built by the same rules.
 bool SamePath(const char* a, const char* b);
 
 // Puts the complete file `from` in the place of `to`. A file already at `to` stays intact until this

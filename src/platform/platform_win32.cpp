@@ -198,7 +198,13 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
 }
 
 bool SamePath(const char* a, const char* b) {
-  return SameNameIgnoringCase(a, std::strlen(a), b, std::strlen(b));
+  // Windows drops trailing dots and spaces from a name and reads '/' as '\': "x.ssav." opens x.ssav.
+  // _fullpath applies the same rules, so compare what each path really names
+  std::string fullA;
+  std::string fullB;
+  if (!MakeAbsolutePath(a, &fullA)) fullA = a;
+  if (!MakeAbsolutePath(b, &fullB)) fullB = b;
+  return SameNameIgnoringCase(fullA.c_str(), fullA.size(), fullB.c_str(), fullB.size());
 }
 
 bool MoveReplacing(const char* from, const char* to) {
