@@ -1,9 +1,12 @@
-// Tests of the POSIX platform layer: path folding and splitting, the save-file search, and replacing a
-// file by another, also across file systems.
+// Tests of the platform layer, POSIX and Windows: path folding and splitting, the save-file search,
+// path comparison, and replacing a file by another, also across file systems.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -55,6 +58,30 @@ TEST(MakeAbsolutePathTest, JoinsAndFoldsLexically) {
     EXPECT_EQ(Native(c.second), out);
   }
 }
+
+#ifdef _WIN32
+TEST(MakeAbsolutePathTest, FollowsWindowsRules) {
+  ScratchDir dir;
+  CurrentDir cwd(dir.path());
+  const std::string here = fs::current_path().string();
+  const struct {
+    const char* in;
+    std::string want;
+  } kCases[] = {
+      {"C:\\p\\.\\q\\..\\r", "C:\\p\\r"},
+      {"c:\\..\\..\\x", "c:\\x"},                          // ".." stops at the drive's root
+      {"a/b\\../c.sav", here + "\\a\\c.sav"},             // '/' is a separator too
+      {"a\\", here + "\\a\\"},
+      {"x.ssav. .", here + "\\x.ssav"},                     // trailing dots and spaces name x.ssav
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.in);
+    std::string out;
+    ASSERT_TRUE(MakeAbsolutePath(c.in, &out));
+    EXPECT_EQ(c.want, out);
+  }
+}
+#endif
 
 TEST(MakeAbsolutePathTest, RefusesWhatWouldNotFit) {
   ScratchDir dir;
@@ -155,6 +182,42 @@ TEST(ListMatchingFilesTest, MatchesWildcardCharactersLiterally) {
   }
 }
 
+#ifdef _WIN32
+TEST(ListMatchingFilesTest, MatchesLetterCaseAsWindowsDoesAndOnlyLongNames) {
+  ScratchDir dir;
+  for (const char* name : {"autosave1.SAV", "AUTOSAVE1.jpg", "AutoSave1", "autosave10.sav", "ab.sav", "ab"}) {
+    WriteBytes(dir.Path(name), "x");
+  }
+  const std::string directory = Native(dir.path() + "/");
+  const std::vector<std::pair<std::string, bool>> want = {
+      {"AUTOSAVE1.jpg", false}, {"AutoSave1", false}, {"autosave1.SAV", false}};
+  for (const char* base : {"autosave1", "AUTOSAVE1"}) {
+    SCOPED_TRACE(base);
+    std::vector<FoundFile> found;
+    ASSERT_TRUE(ListMatchingFiles(directory.c_str(), base, &found));
+    std::vector<std::pair<std::string, bool>> got;
+    for (const FoundFile& f : found) got.emplace_back(f.name, f.isDirectory);
+    EXPECT_EQ(want, got);
+  }
+
+  // the search's wildcards, and a base that is only some file's 8.3 short name, find nothing
+  std::vector<std::string> bases = {"a*", "a?", "a<", "a>", "a\"", "*", "?b"};
+  WriteBytes(dir.Path("longsavename.sav"), "x");
+  char shortPath[MAX_PATH];
+  const std::string longPath = dir.Path("longsavename.sav");
+  const DWORD length = GetShortPathNameA(longPath.c_str(), shortPath, sizeof shortPath);
+  ASSERT_TRUE(length > 0 && length < sizeof shortPath);
+  const std::string shortName = fs::path(shortPath).filename().string();
+  if (shortName != "longsavename.sav") bases.push_back(shortName.substr(0, shortName.find('.')));
+  for (const std::string& base : bases) {
+    SCOPED_TRACE(base);
+    std::vector<FoundFile> found;
+    EXPECT_FALSE(ListMatchingFiles(directory.c_str(), base.c_str(), &found));
+    EXPECT_TRUE(found.empty());
+  }
+}
+#endif
+
 TEST(ListMatchingFilesTest, FailsEmptyWhenNothingMatchesOrNoDirectory) {
   ScratchDir dir;
   WriteBytes(dir.Path("autosave10.sav"), "x");
@@ -163,6 +226,35 @@ TEST(ListMatchingFilesTest, FailsEmptyWhenNothingMatchesOrNoDirectory) {
   EXPECT_TRUE(found.empty());
   EXPECT_FALSE(ListMatchingFiles(Native(dir.path() + "/missing/").c_str(), "autosave1", &found));
   EXPECT_TRUE(found.empty());
+}
+
+TEST(SamePathTest, ComparesAsTheFileSystemDoes) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+    bool sameOnWindows;
+  } kCases[] = {
+      {"/d/x.ssav", "/d/x.ssav", true, true},
+      {"/d/x.ssav", "/d/x.ssa", false, false},
+      {"/d/x.ssav", "/e/x.ssav", false, false},
+      {"/d/x.ssav", "/d/X.SSAV", false, true},     // letter case
+      {"/d/x.ssav", "/d/x.ssav.", false, true},    // Windows drops trailing dots and spaces
+      {"/d/x.ssav", "/d/x.ssav  ", false, true},
+      {"/d/x.ssav", "/d/x.ssav.x", false, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+#ifdef _WIN32
+    const std::string a = "C:" + Native(c.a), b = "C:" + Native(c.b);
+    const bool want = c.sameOnWindows;
+#else
+    const std::string a = c.a, b = c.b;
+    const bool want = c.same;
+#endif
+    EXPECT_EQ(want, SamePath(a.c_str(), b.c_str()));
+    EXPECT_EQ(want, SamePath(b.c_str(), a.c_str()));
+  }
 }
 
 // Names in `directory`, for spotting leftovers.
@@ -184,27 +276,34 @@ TEST(MoveReplacingTest, ReplacesWithinDirectory) {
 
 TEST(MoveReplacingTest, CopiesAcrossFileSystems) {
 #ifdef _WIN32
-  GTEST_SKIP() << "the copy fallback is the POSIX one; Windows moves with MoveFileEx";
+  // under Wine the Unix root is drive Z:, and its /dev/shm lies on another volume than the temp folder
+  const char* const kOtherRoot = "Z:\\dev\\shm";
+#else
+  const char* const kOtherRoot = "/dev/shm";
 #endif
   struct stat shm, tmp;
   ScratchDir target;
-  if (stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) || stat(target.path().c_str(), &tmp) != 0 ||
+  if (stat(kOtherRoot, &shm) != 0 || !S_ISDIR(shm.st_mode) || stat(target.path().c_str(), &tmp) != 0 ||
       shm.st_dev == tmp.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
+    GTEST_SKIP() << "no second file system at " << kOtherRoot;
   }
-  ScratchDir source("/dev/shm");
+  ScratchDir source(kOtherRoot);
   const std::string bytes = test::RandomBytes(3 * 16384 + 5, 7);  // several copy pieces
   WriteBytes(source.Path("from"), bytes);
+#ifndef _WIN32  // permission bits are POSIX's
   ASSERT_EQ(0, chmod(source.Path("from").c_str(), 0640));
+#endif
   WriteBytes(target.Path("to"), "old archive");
 
   ASSERT_TRUE(MoveReplacing(source.Path("from").c_str(), target.Path("to").c_str()));
   EXPECT_EQ(bytes, ReadBytes(target.Path("to")));
   EXPECT_FALSE(FileExists(source.Path("from")));
   EXPECT_EQ(std::vector<std::string>{"to"}, Names(target.path()));  // no temporary left beside it
+#ifndef _WIN32
   struct stat moved;
   ASSERT_EQ(0, stat(target.Path("to").c_str(), &moved));
   EXPECT_EQ(0640u, moved.st_mode & 0777u);
+#endif
 
   // across file systems into a directory that does not exist: nothing moves, nothing is left
   WriteBytes(source.Path("again"), "again");
