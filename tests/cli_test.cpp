@@ -441,6 +441,24 @@ TEST(UnpackFailureTest, RefusesNamesThatLeaveTheDirectoryOrHitTheArchive) {
   EXPECT_EQ((std::vector<std::string>{"x.ok", "x.ssav"}), Names(dir));
 }
 
+TEST(UnpackFailureTest, RefusesAnEntryWhoseTemporaryIsAnotherEntrysFile) {
+  // found by fuzzing: ".jpg" goes through "x.jpg.part", the very file the entry ".jpg.part" becomes
+  for (const bool partFirst : {false, true}) {
+    SCOPED_TRACE(partFirst ? "\".jpg.part\" added first" : "\".jpg\" added first");
+    ScratchDir dir;
+    std::vector<std::pair<std::string, std::string>> entries = {{".jpg", "picture"},
+                                                                {".jpg.part", "not a leftover"}};
+    if (partFirst) std::swap(entries[0], entries[1]);
+    MakeArchive(dir, "x.ssav", entries);
+
+    const ToolResult r = Tool(dir, "x.ssav");
+    EXPECT_EQ(3, r.exitCode);
+    ExpectLines(r.err, "error: ", {"refusing entry '.jpg'"});
+    EXPECT_EQ("not a leftover", ReadBytes(dir.Path("x.jpg.part")));
+    EXPECT_EQ((std::vector<std::string>{"x.jpg.part", "x.ssav"}), Names(dir));
+  }
+}
+
 TEST(UnpackFailureTest, DamagedEntryFailsAloneAndUnknownFilesAreRefused) {
   ScratchDir dir;
   MakeArchive(dir, "x.ssav", {{".a", RandomBytes(3000, 10)}, {".b", "intact"}});

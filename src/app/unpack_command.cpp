@@ -84,6 +84,14 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
     return;
   }
 
+  // the temporary "<output>.part" must not be where another entry of this archive is written
+  if (archive->Contains((std::string(entryName) + kPartSuffix).c_str())) {
+    ReportError("refusing entry '%s' of '%s': its temporary file '%s' is the entry '%s%s'", shownName.c_str(),
+                archivePath, Printable(partPath).c_str(), shownName.c_str(), kPartSuffix);
+    entryFailed = true;
+    return;
+  }
+
   IArchive& entries = *archive;
   Blob blob;
   if (!entries.Extract(entryName, &blob)) {
