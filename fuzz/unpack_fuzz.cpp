@@ -103,6 +103,11 @@ void PredictEntry(tovrel::Archive* archive, const char* entryName) {
     gPrediction->exitCode = 3;
     return;
   }
+  // nor one whose temporary "<name>.part" is another entry's output
+  if (archive->Contains((name + ".part").c_str())) {
+    gPrediction->exitCode = 3;
+    return;
+  }
   tovrel::Blob blob;
   if (!archive->Extract(entryName, &blob)) {
     gPrediction->exitCode = 3;
