@@ -274,6 +274,49 @@ TEST(ScramblerTest, ByteDependsOnlyOnEarlierBytesAndEachCallRestarts) {
   EXPECT_NE(secondHalf, whole.substr(100));
 }
 
+// The transform step by step as defined, one byte after another: the yardstick for the fast loop.
+std::string StraightScrambled(std::string bytes, std::uint32_t key) {
+  std::uint16_t inWord = static_cast<std::uint16_t>(key >> 16);
+  std::uint16_t outWord = static_cast<std::uint16_t>(key & 0xFFFF);
+  for (char& c : bytes) {
+    const std::uint32_t product = std::uint32_t{inWord} * outWord;
+    const auto low = static_cast<std::uint16_t>(product & 0xFFFF);
+    const auto mask = static_cast<std::uint16_t>(static_cast<std::uint16_t>(low - 1) ^ (product >> 16));
+    const auto read = static_cast<unsigned char>(c);
+    const auto written = static_cast<unsigned char>(read ^ (mask & 0xFF));
+    c = static_cast<char>(written);
+    inWord = static_cast<std::uint16_t>((mask & 0xFF00) | read);
+    outWord = static_cast<std::uint16_t>((mask & 0xFF00) | written);
+  }
+  return bytes;
+}
+
+TEST(ScramblerTest, MatchesStraightLoopOnRandomDataAndKeys) {
+  std::mt19937 random(20240611);
+  struct Case {
+    std::size_t length;
+    std::uint32_t key;
+  };
+  std::vector<Case> cases;
+  // keys with a zero or all-ones half, whose words multiply to 0 or wrap the low half at once
+  for (const std::uint32_t key : {0u, 0xFFFFFFFFu, 0x0000FFFFu, 0xFFFF0000u, 0x00010001u, kScrambleKey}) {
+    cases.push_back({300, key});
+  }
+  auto randomKey = [&random] { return static_cast<std::uint32_t>(random()); };
+  for (std::size_t length = 0; length <= 300; ++length) cases.push_back({length, randomKey()});
+  for (const std::size_t length : {4095, 4096, 65537, 1 << 20}) cases.push_back({length, randomKey()});
+  for (const Case& c : cases) {
+    // random bytes, or mostly zeros, which drive the state round short cycles
+    const bool sparse = c.length % 3 == 0;
+    std::string data(c.length, '\0');
+    for (char& byte : data) byte = static_cast<char>(sparse && random() % 8 != 0 ? 0 : random());
+    SCOPED_TRACE(testing::Message() << "length " << c.length << ", key 0x" << std::hex << c.key);
+    const std::string scrambled = Scrambled(data, c.key);
+    ASSERT_EQ(scrambled, StraightScrambled(data, c.key));
+    ASSERT_EQ(Scrambled(scrambled, c.key), data);
+  }
+}
+
 TEST(WholeFileTest, RoundTripsAcrossPieceBoundaries) {
   ScratchDir dir;
   for (std::size_t length : {0, 1, 16383, 16384, 16385, 2 * 16384 + 1}) {

@@ -7,14 +7,18 @@ void ScrambleSaveData(unsigned char* data, std::uint32_t length, std::uint32_t k
   // unscrambling runs with the words' roles exchanged and meets the same mask at every byte
   std::uint32_t inWord = key >> 16;
   std::uint32_t outWord = key & 0xFFFF;
-  for (std::uint32_t i = 0; i < length; ++i) {
+  const unsigned char* const end = data + length;
+  for (unsigned char* at = data; at != end; ++at) {
+    // each byte waits for the previous multiply, so the work between two multiplies sets the speed.
+    // Both words are the mask's high byte over a low byte, the byte read or the byte written, and the
+    // byte written is the byte read XOR the mask's low byte: each word is two steps from the mask.
+    // The mask may carry junk above bit 15; forming the words clears it.
     const std::uint32_t product = inWord * outWord;  // 16 x 16 bits fits 32, unsigned
-    const std::uint32_t mask = (((product & 0xFFFF) - 1) & 0xFFFF) ^ (product >> 16);
-    const unsigned char clear = data[i];
-    const auto scrambled = static_cast<unsigned char>(clear ^ (mask & 0xFF));
-    data[i] = scrambled;
-    inWord = (mask & 0xFF00) | clear;
-    outWord = (mask & 0xFF00) | scrambled;
+    const std::uint32_t mask = (product - 1) ^ (product >> 16);  // low 16 bits: (low - 1) XOR high
+    const std::uint32_t read = *at;
+    *at = static_cast<unsigned char>(read ^ mask);
+    inWord = (mask & 0xFF00) | read;
+    outWord = (mask ^ read) & 0xFFFF;
   }
 }
 
