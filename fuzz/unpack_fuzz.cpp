@@ -88,6 +88,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
 // What the run should do, worked out with the archive library alone.
 struct Prediction {
   int exitCode = 0;
+  int errors = 0;                            // "error: " lines on stderr
+  int notes = 0;                             // "note: " lines: entries skipped past the three-file limit
   std::map<std::string, std::string> files;  // the save folder afterwards
 };
 
@@ -96,21 +98,27 @@ int gAttempts = 0;
 
 // Mirrors the tool's per-entry rules: three attempts per run, then unsafe names, then extraction.
 void PredictEntry(tovrel::Archive* archive, const char* entryName) {
-  if (gAttempts >= kMaxFilesPerRun) return;  // skipped with a note, not a failure
+  if (gAttempts >= kMaxFilesPerRun) {  // skipped with a note, not a failure
+    ++gPrediction->notes;
+    return;
+  }
   const std::string name = entryName;
   const std::string fileName = kBaseName + name;
   if (name.find_first_of("/\\:") != std::string::npos || name == tovrel::kArchiveExtension) {
     gPrediction->exitCode = 3;
+    ++gPrediction->errors;
     return;
   }
   // nor one whose temporary "<name>.part" is another entry's output
   if (archive->Contains((name + ".part").c_str())) {
     gPrediction->exitCode = 3;
+    ++gPrediction->errors;
     return;
   }
   tovrel::Blob blob;
   if (!archive->Extract(entryName, &blob)) {
     gPrediction->exitCode = 3;
+    ++gPrediction->errors;
     return;
   }
   ++gAttempts;
@@ -122,6 +130,7 @@ void PredictEntry(tovrel::Archive* archive, const char* entryName) {
   // the member goes to "<name>.part" first; a name the file system cannot hold fails the entry
   if (fileName.size() + 5 > kMaxFileNameLength) {
     gPrediction->exitCode = 3;
+    ++gPrediction->errors;
     return;
   }
   gPrediction->files[fileName] = std::move(bytes);
@@ -134,6 +143,7 @@ Prediction Predict(const fs::path& archivePath, const std::string& input) {
   tovrel::Archive archive(archivePath.c_str(), /*create=*/false);
   if (!archive.IsOpen()) {
     prediction.exitCode = 3;
+    prediction.errors = 1;
     return prediction;
   }
   gPrediction = &prediction;
@@ -143,9 +153,9 @@ Prediction Predict(const fs::path& archivePath, const std::string& input) {
   return prediction;
 }
 
-// Runs the tool on `archivePath` in the working directory; returns its exit code. Sanitizer reports
-// and signals abort the fuzzer, with the tool's stderr shown.
-int RunTool(const fs::path& archivePath) {
+// Runs the tool on `archivePath` in the working directory; returns its exit code and stores its stderr
+// in `*err`. Sanitizer reports and signals abort the fuzzer, with the tool's stderr shown.
+int RunTool(const fs::path& archivePath, std::string* errOut) {
   int errPipe[2];
   if (pipe(errPipe) != 0) Fail("pipe failed");
   posix_spawn_file_actions_t actions;
@@ -183,7 +193,35 @@ int RunTool(const fs::path& archivePath) {
   }
   if (WIFSIGNALED(status)) Fail("the tool died of signal " + std::to_string(WTERMSIG(status)) + ":\n" + err);
   if (WEXITSTATUS(status) == kSanitizerExit) Fail("the tool's sanitizers reported:\n" + err);
+  *errOut = std::move(err);
   return WEXITSTATUS(status);
+}
+
+// One line per failed entry and per skipped one, each whole: hostile names cannot break a line.
+void CheckMessages(const std::string& err, const Prediction& prediction) {
+  int errors = 0;
+  int notes = 0;
+  std::size_t start = 0;
+  while (start < err.size()) {
+    const std::size_t end = err.find('\n', start);
+    if (end == std::string::npos) Fail("an unterminated line on stderr:\n" + err);
+    const std::string line = err.substr(start, end - start);
+    start = end + 1;
+    for (const char c : line) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) Fail("a control byte in a message:\n" + err);
+    }
+    if (line.rfind("error: ", 0) == 0) {
+      ++errors;
+    } else if (line.rfind("note: ", 0) == 0) {
+      ++notes;
+    } else {
+      Fail("a stderr line that is neither an error nor a note:\n" + err);
+    }
+  }
+  if (errors != prediction.errors || notes != prediction.notes) {
+    Fail("expected " + std::to_string(prediction.errors) + " errors and " + std::to_string(prediction.notes) +
+         " notes on stderr:\n" + err);
+  }
 }
 
 void Reset(const std::string& input) {
@@ -233,10 +271,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path archivePath = gSaveDir / (std::string(kBaseName) + tovrel::kArchiveExtension);
   const Prediction prediction = Predict(archivePath, input);
 
-  const int exitCode = RunTool(archivePath);
+  std::string err;
+  const int exitCode = RunTool(archivePath, &err);
   if (exitCode != prediction.exitCode) {
     Fail("exit code " + std::to_string(exitCode) + ", expected " + std::to_string(prediction.exitCode));
   }
+  CheckMessages(err, prediction);
   const std::map<std::string, std::string> saveFolder = Snapshot(gSaveDir);
   for (const auto& [name, bytes] : saveFolder) {
     const auto expected = prediction.files.find(name);
