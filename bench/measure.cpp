@@ -1,5 +1,6 @@
-// Runs one command and prints its wall time in seconds, its peak resident memory in KiB and its exit
-// status on one line: "SECONDS MAXRSS_KIB STATUS". The command's own output goes to /dev/null.
+// Runs one command and prints, on one line, its wall time in seconds, its peak resident memory in KiB,
+// its exit status and the processor time it used (user + system) in seconds:
+// "SECONDS MAXRSS_KIB STATUS CPU_SECONDS". The command's own output goes to /dev/null.
 //
 //   tovrel_measure COMMAND [ARGUMENT...]
 #include <fcntl.h>
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("%.6f %ld %d %.6f\n", seconds, usage.ru_maxrss, code, cpu);
   return 0;
 }
