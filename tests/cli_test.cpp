@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -496,6 +497,100 @@ TEST(UnpackFailureTest, DamagedEntryFailsAloneAndUnknownFilesAreRefused) {
     ExpectLines(r.err, "error: ", {c.name});
   }
 }
+
+#ifdef _WIN32
+// Where Windows differs: its paths, its letter-case rules and the names it forbids.
+
+TEST(CommandLineTest, NotFoundShowsTheWindowsPath) {
+  ScratchDir dir;
+  const ToolResult r = Tool(dir, "sub/../autosave1.sav");
+  EXPECT_EQ(1, r.exitCode);
+  ASSERT_EQ(0u, r.out.rfind(kBanner, 0)) << r.out;
+  const std::string message = r.out.substr(sizeof kBanner - 1);
+  // a drive letter, backslashes only, ".." folded away
+  EXPECT_TRUE(std::regex_match(message, std::regex(R"(File [A-Za-z]:(\\[^\\/]+)+\\autosave1\.sav not found)")))
+      << message;
+  EXPECT_EQ(std::string::npos, message.find("sub")) << message;
+}
+
+TEST(PackTest, FindsTheSavesFilesInAnyLetterCase) {
+  ScratchDir dir, elsewhere;
+  const std::string sav = TextBytes(5000, 21), jpg = RandomBytes(2000, 22), txt = TextBytes(300, 23);
+  WriteBytes(dir.Path("autosave1.SAV"), sav);
+  WriteBytes(dir.Path("AUTOSAVE1.jpg"), jpg);
+  WriteBytes(dir.Path("AutoSave1.txt"), txt);
+  WriteBytes(dir.Path("autosave10.sav"), "another save");
+
+  // the argument's letter case need not be the files'; the entries keep each file's own extension
+  ToolResult r = Tool(dir, "autosave1.sav");
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(kBanner + Report(3, SizeOf(dir.Path("autosave1.ssav")), 7300), r.out);
+  {
+    Archive archive(dir.Path("autosave1.ssav").c_str(), /*create=*/false);
+    ASSERT_TRUE(archive.IsOpen());
+    EXPECT_EQ(3, archive.EntryCount());
+    EXPECT_EQ(sav, Extracted(&archive, ".SAV"));  // ".SAV" is not ".sav": stored as it is
+    EXPECT_EQ(jpg, Extracted(&archive, ".jpg"));
+    EXPECT_EQ(txt, Extracted(&archive, ".txt"));
+  }
+
+  // an old archive under another letter case is the same file: replaced, never packed into itself
+  const std::string archiveBytes = ReadBytes(dir.Path("autosave1.ssav"));
+  fs::remove(dir.Path("autosave1.ssav"));
+  WriteBytes(dir.Path("AUTOSAVE1.SSAV"), archiveBytes);
+  const std::vector<std::string> before = Names(dir);
+  ASSERT_EQ(1, std::count(before.begin(), before.end(), "AUTOSAVE1.SSAV"));
+  r = Tool(dir, "autosave1.sav");
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(kBanner + Report(3, SizeOf(dir.Path("autosave1.ssav")), 7300), r.out);
+  std::vector<std::string> names = Names(dir);  // which spelling the replaced archive keeps is the system's
+  for (std::string& name : names) std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"autosave1.jpg", "autosave1.sav", "autosave1.ssav", "autosave1.txt",
+                                      "autosave10.sav"}),
+            names);
+
+  fs::copy_file(dir.Path("autosave1.ssav"), elsewhere.Path("autosave1.ssav"));
+  r = Tool(elsewhere, "autosave1.ssav");
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(sav, ReadBytes(elsewhere.Path("autosave1.SAV")));
+  EXPECT_EQ(jpg, ReadBytes(elsewhere.Path("autosave1.jpg")));
+  EXPECT_EQ(txt, ReadBytes(elsewhere.Path("autosave1.txt")));
+}
+
+TEST(PackFailureTest, ArchiveNameWindowsForbidsFailsCleanly) {
+  ScratchDir dir;
+  WriteBytes(dir.Path("autosave1.sav"), "save");
+  const ToolResult r = Tool(dir, "autosave1.sav \"my|arch\"");
+  EXPECT_EQ(3, r.exitCode);
+  EXPECT_EQ(kBanner, r.out);
+  ExpectLines(r.err, "error: ", {"my|arch.ssav"});
+  EXPECT_EQ(std::vector<std::string>{"autosave1.sav"}, Names(dir));
+}
+
+TEST(UnpackFailureTest, RefusesTheArchiveUnderAnyOtherSpellingAndNamesWindowsForbids) {
+  ScratchDir dir;
+  // three spellings of x.ssav itself, two names no Windows file can have, and one good entry: the
+  // two failed writes and the good one stay within the three files a run may write
+  MakeArchive(dir, "x.ssav",
+              {{".SSAV", "1"}, {".ssav.", "2"}, {".Ssav  ", "3"}, {".a*b", "4"}, {".x|y", "5"}, {".ok", "6"}});
+  const std::string archiveBytes = ReadBytes(dir.Path("x.ssav"));
+
+  const ToolResult r = Tool(dir, "x.ssav");
+  EXPECT_EQ(3, r.exitCode);
+  EXPECT_EQ(kBanner + Report(6, static_cast<std::int64_t>(archiveBytes.size()), 6), r.out);
+  EXPECT_EQ(5, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+  for (const char* name : {"'.SSAV'", "'.ssav.'", "'.Ssav  '"}) {
+    EXPECT_NE(std::string::npos, r.err.find(std::string("error: refusing entry ") + name)) << name << r.err;
+  }
+  for (const char* name : {"x.a*b", "x.x|y"}) EXPECT_NE(std::string::npos, r.err.find(name)) << name << r.err;
+  EXPECT_EQ(archiveBytes, ReadBytes(dir.Path("x.ssav")));
+  EXPECT_EQ("6", ReadBytes(dir.Path("x.ok")));
+  EXPECT_EQ((std::vector<std::string>{"x.ok", "x.ssav"}), Names(dir));
+}
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tovrel
