@@ -349,6 +349,31 @@ TEST_F(ArchiveTest, SavingTwiceWritesTheSameFile) {
   EXPECT_EQ(ReadBytes(path), first);
 }
 
+TEST_F(ArchiveTest, OwnedBlobIsTakenOverNotCopied) {
+  const std::string path = PathOf("owned.ssav");
+  const std::string bytes = RandomBytes(40000, 9);
+  {
+    Archive archive(path.c_str(), true);
+    Blob blob{new unsigned char[bytes.size()], static_cast<std::int32_t>(bytes.size())};
+    std::copy(bytes.begin(), bytes.end(), blob.buffer);
+    ASSERT_TRUE(archive.AddOwnedBlob(".sav", &blob));
+    EXPECT_EQ(blob.buffer, nullptr);  // the entry owns it now: freeing it here would be a double free
+    EXPECT_EQ(blob.length, 0);
+    Blob empty;
+    ASSERT_TRUE(archive.AddOwnedBlob(".jpg", &empty));
+    // a refused entry still takes its buffer along (a leak under the sanitizers otherwise)
+    const std::string tooLong(kMaxEntryNameLength + 1, 'n');
+    Blob refused{new unsigned char[3], 3};
+    EXPECT_FALSE(archive.AddOwnedBlob(tooLong.c_str(), &refused));
+    EXPECT_EQ(refused.buffer, nullptr);
+    EXPECT_EQ(archive.EntryCount(), 2);
+    ASSERT_TRUE(archive.Save());
+  }
+  Archive reopened(path.c_str(), false);
+  EXPECT_EQ(ExtractString(&reopened, ".sav"), bytes);
+  EXPECT_EQ(ExtractString(&reopened, ".jpg"), "");
+}
+
 TEST_F(ArchiveTest, KeepsCountersInStepWithAdditionsAndRemovals) {
   const std::string path = PathOf("names.ssav");
   const std::string longest(kMaxEntryNameLength, 'n');

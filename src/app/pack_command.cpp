@@ -53,11 +53,12 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
   if (std::strcmp(entryName, kSaveExtension) == 0) {
     ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), kScrambleKey);
   }
-  const bool added = archive->AddBlob(entryName, blob);
+  const std::int32_t length = blob.length;
+  // the entry takes the buffer over: a whole file is not copied a second time
+  const bool added = archive->AddOwnedBlob(entryName, &blob);
   // counters wrap like 32-bit signed ones, without overflowing
   totals->originalBytes = static_cast<std::int32_t>(static_cast<std::uint32_t>(totals->originalBytes) +
-                                                    static_cast<std::uint32_t>(blob.length));
-  archive->FreeBlob(&blob);
+                                                    static_cast<std::uint32_t>(length));
   if (!added) {
     ReportError("cannot add '%s' to the archive: its entry name is too long or memory ran out",
                 memberPath.c_str());

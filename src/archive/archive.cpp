@@ -185,6 +185,21 @@ bool Archive::AddBlob(const char* name, const Blob& blob) {
   return AddEntry(name, entry);
 }
 
+bool Archive::AddOwnedBlob(const char* name, Blob* blob) {
+  auto* entry = new ArchiveEntry;
+  // the entry takes the buffer over, so it goes with the entry if the entry cannot be added
+  entry->data = blob->buffer != nullptr ? blob->buffer : new unsigned char[0];
+  entry->originalSize = static_cast<std::uint32_t>(blob->length);
+  const bool valid = blob->length >= 0;
+  blob->buffer = nullptr;
+  blob->length = 0;
+  if (!valid) {
+    delete entry;
+    return false;
+  }
+  return AddEntry(name, entry);
+}
+
 bool Archive::AddFile(const char* name, const char* filePath) {
   if (std::strlen(name) > kMaxEntryNameLength) return false;
   Blob blob;

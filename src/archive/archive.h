@@ -49,6 +49,11 @@ class Archive final : public IArchive {
   void Remove(const char* name) override;
   bool Save() override;
 
+  // Adds an in-memory entry that takes over `*blob`'s buffer (which must come from new[]) instead of
+  // copying it, and leaves `*blob` empty whatever the result. Returns false, with the buffer released,
+  // when `name` is longer than 267 bytes or no table node can be had.
+  bool AddOwnedBlob(const char* name, Blob* blob);
+
   // The current length of the archive file; the stream position is left where it was. 0 when the
   // archive is not open.
   std::int32_t FileLength();
