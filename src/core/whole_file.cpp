@@ -57,6 +57,9 @@ bool WriteWholeFile(const char* path, const Blob& blob) {
   if (IsDirectory(path)) return false;
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return false;
+  // each piece goes straight from the Blob to the system: a stream buffer would only copy it once more
+  // and split it into two writes; if the stream keeps its buffer, the bytes are the same
+  (void)std::setvbuf(file, nullptr, _IONBF, 0);
 
   const unsigned char* cursor = blob.buffer;
   auto remaining = static_cast<std::uint32_t>(blob.length);
