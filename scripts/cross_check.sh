@@ -27,7 +27,7 @@ fi
 failures=0
 cleanup() {
   if [ "$own_prefix" -eq 1 ]; then
-    wineserver -w 2>/dev/null || true
+    timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
   fi
   if [ "$failures" -eq 0 ]; then

@@ -40,7 +40,8 @@ echo "windows: Tovrel.exe imports only" $imports
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tovrel-windows.XXXXXX")
 export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  wineserver -w 2>/dev/null || true  # the server leaves by itself once the last program ends
+  # the server leaves by itself once the last program ends; one left hanging in this prefix is ended
+  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
