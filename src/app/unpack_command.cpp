@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "app/commands.h"
@@ -28,6 +29,8 @@ constexpr std::int32_t kMaxFilesPerRun = 3;
 std::int32_t filesWritten = 0;
 // Set by ExtractEntryToFile, which has no result, when an entry could not be written.
 bool entryFailed = false;
+// The files the entries of the archive being unpacked are written to, as PathKey gives them.
+std::set<std::string> outputKeys;
 
 bool Fits(const std::string& path) { return path.size() < kMaxPath; }
 
@@ -84,10 +87,11 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
     return;
   }
 
-  // the temporary "<output>.part" must not be where another entry of this archive is written
-  if (archive->Contains((std::string(entryName) + kPartSuffix).c_str())) {
-    ReportError("refusing entry '%s' of '%s': its temporary file '%s' is the entry '%s%s'", shownName.c_str(),
-                archivePath, Printable(partPath).c_str(), shownName.c_str(), kPartSuffix);
+  // the temporary "<output>.part" must not be where another entry of this archive is written (in
+  // any letter case where the file system ignores it)
+  if (outputKeys.count(PathKey(partPath.c_str())) != 0) {
+    ReportError("refusing entry '%s' of '%s': its temporary file '%s' is another entry's file",
+                shownName.c_str(), archivePath, Printable(partPath).c_str());
     entryFailed = true;
     return;
   }
@@ -138,6 +142,10 @@ int UnpackArchive(const char* directory, const char* baseName) {
     return kExitArchiveFailed;
   }
   entryFailed = false;
+  const std::string outputPrefix = archivePath.substr(0, archivePath.size() - std::strlen(kArchiveExtension));
+  outputKeys.clear();
+  archive.VisitNames(
+      [&outputPrefix](const char* name) { outputKeys.insert(PathKey((outputPrefix + name).c_str())); });
   const std::int32_t fileCount = archive.ForEach(ExtractEntryToFile);
   const std::int32_t originalBytes = archive.TotalOriginalSize();
   PrintStatistics(archive.FileLength(), originalBytes, fileCount);

@@ -21,10 +21,10 @@ class ArchiveEntry final : public EntryBase {
   ArchiveEntry(const ArchiveEntry&) = delete;
   ArchiveEntry& operator=(const ArchiveEntry&) = delete;
 
-  std::uint32_t dataOffset = 0;   // where the entry's stream starts in the archive file
-  std::uint32_t storedSize = 0;   // length of that stream
-  std::uint32_t originalSize = 0; // length of the uncompressed bytes
-  unsigned char* data = nullptr;  // in-memory entries: originalSize bytes (non-null even for 0)
+  std::uint32_t dataOffset = 0;    // where the entry's stream starts in the archive file
+  std::uint32_t storedSize = 0;    // length of that stream
+  std::uint32_t originalSize = 0;  // length of the uncompressed bytes
+  unsigned char* data = nullptr;   // in-memory entries: originalSize bytes (non-null even for 0)
 };
 
 class Archive final : public IArchive {
@@ -53,6 +53,12 @@ class Archive final : public IArchive {
   // copying it, and leaves `*blob` empty whatever the result. Returns false, with the buffer released,
   // when `name` is longer than 267 bytes or no table node can be had.
   bool AddOwnedBlob(const char* name, Blob* blob);
+
+  // Calls `visit(name)` for every entry name, in walk order.
+  template <typename Visitor>
+  void VisitNames(Visitor visit) const {
+    entries_.Walk([&visit](const NameNode* node) { visit(node->name); });
+  }
 
   // The current length of the archive file; the stream position is left where it was. 0 when the
   // archive is not open.

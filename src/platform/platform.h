@@ -61,6 +61,10 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
 // paths built by the same rules.
 bool SamePath(const char* a, const char* b);
 
+// A key for the file `path` names: two paths name the same file exactly when their keys are equal, by
+// the same rules as SamePath (so, on Windows, in any letter case). For sets of paths.
+std::string PathKey(const char* path);
+
 // Puts the complete file `from` in the place of `to`. A file already at `to` stays intact until this
 // succeeds; there is no moment at which neither file is at `to`. Works across file systems (by copying
 // and syncing when a rename cannot). On success `from` is gone; on failure `to` is unchanged and

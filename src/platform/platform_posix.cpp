@@ -193,6 +193,8 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
 
 bool SamePath(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
+std::string PathKey(const char* path) { return path; }
+
 bool MoveReplacing(const char* from, const char* to) {
   if (std::rename(from, to) == 0) {
     SyncDirectoryOf(to);

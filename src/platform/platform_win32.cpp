@@ -207,6 +207,16 @@ bool SamePath(const char* a, const char* b) {
   return SameNameIgnoringCase(fullA.c_str(), fullA.size(), fullB.c_str(), fullB.size());
 }
 
+std::string PathKey(const char* path) {
+  // what SamePath compares: the absolute form, in upper case
+  std::string full;
+  if (!MakeAbsolutePath(path, &full)) full = path;
+  std::wstring wide;
+  if (!ToWide(full.c_str(), full.size(), &wide) || wide.empty()) return full;
+  (void)CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+  return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+}
+
 bool MoveReplacing(const char* from, const char* to) {
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
