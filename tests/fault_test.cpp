@@ -262,6 +262,27 @@ TEST_F(FaultTest, CrashWhileWritingLeavesOldFilesWholeAndTheNextRunRecovers) {
   }
 }
 
+TEST_F(FaultTest, UnpackNeverWritesThroughWhatIsLeftAtItsTemporary) {
+  const std::map<std::string, std::string> save = MakeSave(7);
+  const std::string archive = PackedBytes(save);
+  ScratchDir outside;
+  WriteBytes(outside.Path("victim"), "a file outside the save's folder");
+  // a link at a member's temporary path, and a killed run's leftover at another's
+  ScratchDir dir;
+  WriteBytes(dir.Path("s.ssav"), archive);
+  fs::create_symlink(outside.Path("victim"), dir.Path("s.jpg.part"));
+  WriteBytes(dir.Path("s.txt.part"), "half a member");
+
+  const LimitedRun run = RunLimited(dir.path(), {"s.ssav"}, kNoLimit, OnLimit::kWriteFails);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadBytes(outside.Path("victim")), "a file outside the save's folder");
+  EXPECT_EQ(Names(Contents(outside.path())), std::vector<std::string>{"victim"});
+  std::map<std::string, std::string> expected = save;
+  expected["s.ssav"] = archive;
+  EXPECT_EQ(Contents(dir.path()), expected);
+  EXPECT_FALSE(fs::is_symlink(dir.Path("s.jpg")));
+}
+
 TEST_F(FaultTest, ReportThatCannotBeWrittenFailsTheRun) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   const std::map<std::string, std::string> save = MakeSave(6);

@@ -107,6 +107,16 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
     ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), kScrambleKey);
   }
   filesWritten += 1;  // an attempt counts toward the limit whether or not the write succeeds
+  // what is left at the temporary's path (a killed run's half file, or a link that could lead out of
+  // the folder) is taken away, never written through; a directory there fails the write below instead
+  errno = 0;
+  if (!IsDirectory(partPath.c_str()) && std::remove(partPath.c_str()) != 0 && errno != ENOENT) {
+    ReportError("cannot remove '%s' to write the entry there: %s", Printable(partPath).c_str(),
+                std::strerror(errno));
+    entries.FreeBlob(&blob);
+    entryFailed = true;
+    return;
+  }
   errno = 0;
   const bool written = WriteWholeFile(partPath.c_str(), blob);
   entries.FreeBlob(&blob);
