@@ -1,6 +1,7 @@
 // Fuzz target: the unpack command of the real tool on an arbitrary archive. Each input becomes
-// <parent>/save/s.ssav in a fresh folder, beside two older files of the save (s.sav, s.jpg); the parent
-// also holds a sentinel file and the tool's working directory. The tool runs as a child process, so
+// <parent>/save/s.ssav in a fresh folder, beside two older files of the save (s.sav, s.jpg) and what a
+// killed run could leave (s.jpg.part, and s.sav.part as a link to the sentinel); the parent also holds
+// a sentinel file and the tool's working directory. The tool runs as a child process, so
 // every run starts with its own count of files written, as users see it; it is the build's own
 // sanitized binary, and a sanitizer report or a signal in it aborts this process.
 // The same input is opened in-process with the archive library to predict the run: which files get
@@ -44,6 +45,10 @@ const std::map<std::string, std::string> kOlderFiles = {
     {"s.sav", "the save as it was before the unpack\n"},
     {"s.jpg", std::string(3000, 'J')}};  // long, so a truncation shows
 constexpr char kSentinel[] = "sentinel.txt";
+// left by an earlier, killed run: a half-written temporary, and a link from one out to the sentinel
+constexpr char kLeftover[] = "s.jpg.part";
+constexpr char kLeftoverBytes[] = "half a member";
+constexpr char kLeftoverLink[] = "s.sav.part";
 constexpr char kSentinelBytes[] = "must stay as it is\n";
 
 fs::path gParent;
@@ -122,6 +127,8 @@ void PredictEntry(tovrel::Archive* archive, const char* entryName) {
     return;
   }
   ++gAttempts;
+  // whatever was left at the temporary's path goes, and is never written through
+  gPrediction->files.erase(fileName + ".part");
   if (name == tovrel::kSaveExtension) {
     tovrel::ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), tovrel::kScrambleKey);
   }
@@ -139,6 +146,8 @@ void PredictEntry(tovrel::Archive* archive, const char* entryName) {
 Prediction Predict(const fs::path& archivePath, const std::string& input) {
   Prediction prediction;
   prediction.files = kOlderFiles;
+  prediction.files[kLeftover] = kLeftoverBytes;
+  prediction.files[kLeftoverLink] = "<other>";
   prediction.files[std::string(kBaseName) + tovrel::kArchiveExtension] = input;
   tovrel::Archive archive(archivePath.c_str(), /*create=*/false);
   if (!archive.IsOpen()) {
@@ -230,6 +239,9 @@ void Reset(const std::string& input) {
   fs::create_directory(gSaveDir, ec);
   if (ec) Fail("cannot make the save folder");
   for (const auto& [name, bytes] : kOlderFiles) WriteFile(gSaveDir / name, bytes);
+  WriteFile(gSaveDir / kLeftover, kLeftoverBytes);
+  fs::create_symlink(fs::path("..") / kSentinel, gSaveDir / kLeftoverLink, ec);
+  if (ec) Fail("cannot make the leftover link");
   WriteFile(gSaveDir / (std::string(kBaseName) + tovrel::kArchiveExtension), input);
 }
 
