@@ -6,10 +6,11 @@
 # operation, in rotating order; the report gives medians of wall time and of peak resident memory,
 # and checks the targets. Builds the tool in Release (-O2) in build-bench first.
 #
-# Usage: scripts/bench.sh [--rounds N] [--scratch DIR] [--keep]
+# Usage: scripts/bench.sh [--rounds N] [--scratch DIR] [--keep] | --micro
 #   --rounds N     measured rounds (default 7), after one unmeasured warm-up round
 #   --scratch DIR  where the saves and archives go (default: a new folder under ${TMPDIR:-/tmp})
 #   --keep         leave the scratch folder in place (it holds results.txt, the raw measurements)
+#   --micro        run the microbenchmarks (bench/*_bench.cpp) instead: medians of 5 repetitions
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -17,12 +18,14 @@ repo=$(pwd)
 rounds=7
 scratch=""
 keep=0
+micro=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds=$2; shift 2 ;;
     --scratch) scratch=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: scripts/bench.sh [--rounds N] [--scratch DIR] [--keep]" >&2; exit 2 ;;
+    --micro) micro=1; shift ;;
+    *) echo "usage: scripts/bench.sh [--rounds N] [--scratch DIR] [--keep] | --micro" >&2; exit 2 ;;
   esac
 done
 
@@ -31,6 +34,14 @@ scripts/install-deps.sh cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev 
 build=$repo/build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
   -DTOVREL_BUILD_BENCH=ON >/dev/null
+if [ "$micro" -eq 1 ]; then
+  cmake --build "$build" -j2 --target tovrel_bench >/dev/null
+  echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  "$build/bench/tovrel_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_display_aggregates_only=true 2>&1 | grep -v -e '_mean ' -e '_stddev ' -e '_cv '
+  echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit 0
+fi
 cmake --build "$build" -j2 --target tovrel tovrel_floor tovrel_make_save tovrel_measure >/dev/null
 tool=$build/tovrel
 floor=$build/bench/tovrel_floor
