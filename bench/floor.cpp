@@ -89,7 +89,8 @@ void Put32(std::string* out, std::uint32_t value) {
 int Pack(const std::string& savePath) {
   const std::size_t slash = savePath.rfind('/');
   const std::string directory = savePath.substr(0, slash + 1);
-  const std::string baseName = savePath.substr(slash + 1, savePath.size() - slash - 1 - std::strlen(kSaveExtension));
+  const std::string baseName =
+      savePath.substr(slash + 1, savePath.size() - slash - 1 - std::strlen(kSaveExtension));
   const std::string archivePath = directory + baseName + kArchiveExtension;
   std::vector<FoundFile> found;
   if (!ListMatchingFiles(directory.c_str(), baseName.c_str(), &found)) return 1;
@@ -138,7 +139,8 @@ int Pack(const std::string& savePath) {
     Put32(&head, member.storedSize);
     Put32(&head, member.length);
   }
-  ok = ok && std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(head.data(), 1, head.size(), out) == head.size();
+  ok =
+      ok && std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(head.data(), 1, head.size(), out) == head.size();
   ok = ok && FlushToDisk(out);
   ok = std::fclose(out) == 0 && ok;
   return ok && MoveReplacing(tempPath.c_str(), archivePath.c_str()) ? 0 : 1;

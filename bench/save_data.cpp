@@ -30,10 +30,10 @@ void Put32(std::string* out, std::uint32_t value) {
   Put16(out, value >> 16);
 }
 
-const char* const kNames[] = {"goblin_archer", "iron_sword",    "healing_potion", "old_mill_key",
-                              "wolf_pelt",     "village_elder", "torch",          "bandit_camp",
-                              "silver_ring",   "quest_lost_cow", "bread",         "merchant_tobin",
-                              "oak_bow",       "cave_troll",    "map_fragment",   "leather_boots"};
+const char* const kNames[] = {"goblin_archer", "iron_sword",     "healing_potion", "old_mill_key",
+                              "wolf_pelt",     "village_elder",  "torch",          "bandit_camp",
+                              "silver_ring",   "quest_lost_cow", "bread",          "merchant_tobin",
+                              "oak_bow",       "cave_troll",     "map_fragment",   "leather_boots"};
 constexpr std::uint32_t kNameCount = sizeof kNames / sizeof kNames[0];
 
 }  // namespace

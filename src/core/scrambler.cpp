@@ -15,7 +15,7 @@ void ScrambleSaveData(unsigned char* data, std::uint32_t length, std::uint32_t k
     // Both words are the mask's high byte over a low byte, the byte read or the byte written, and the
     // byte written is the byte read XOR the mask's low byte: each word is two steps from the mask.
     // The mask may carry junk above bit 15; forming the words clears it.
-    const std::uint64_t product = inWord * outWord;  // 16 x 16 bits fits 32, unsigned
+    const std::uint64_t product = inWord * outWord;              // 16 x 16 bits fits 32, unsigned
     const std::uint64_t mask = (product - 1) ^ (product >> 16);  // low 16 bits: (low - 1) XOR high
     const std::uint64_t read = *at;
     outWord = (mask ^ read) & 0xFFFF;
