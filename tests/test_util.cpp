@@ -15,6 +15,9 @@
 #include <sys/wait.h>
 #endif
 
+#include "archive/iarchive.h"
+#include "core/block_pool.h"
+
 namespace fs = std::filesystem;
 
 namespace tovrel {
@@ -38,6 +41,10 @@ std::string MakeUniqueDir(const fs::path& parent) {
 }
 
 }  // namespace
+
+void DirectHeapPool::SetUp() { CreatePool(kDirectHeapMode); }
+
+void DirectHeapPool::TearDown() { DestroyPool(); }
 
 ScratchDir::ScratchDir() : path_(MakeUniqueDir(fs::temp_directory_path())) {}
 
@@ -124,6 +131,24 @@ bool FileExists(const std::string& path) {
 
 void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+Blob BlobOf(std::string& bytes) {
+  Blob blob;
+  blob.buffer = reinterpret_cast<unsigned char*>(bytes.data());
+  blob.length = static_cast<std::int32_t>(bytes.size());
+  return blob;
+}
+
+std::string ExtractString(IArchive* archive, const char* name) {
+  Blob out;
+  if (!archive->Extract(name, &out)) {
+    ADD_FAILURE() << "cannot extract '" << name << "'";
+    return std::string();
+  }
+  std::string bytes(reinterpret_cast<const char*>(out.buffer), static_cast<std::size_t>(out.length));
+  archive->FreeBlob(&out);
+  return bytes;
 }
 
 ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args) {

@@ -3,11 +3,26 @@
 #ifndef TOVREL_TESTS_TEST_UTIL_H_
 #define TOVREL_TESTS_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 
+#include "core/common.h"
+
 namespace tovrel {
+
+class IArchive;
+
 namespace test {
+
+// The direct-heap pool every archive needs, made before the first test and ended after the last:
+// `::testing::AddGlobalTestEnvironment(new DirectHeapPool)`.
+class DirectHeapPool : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+};
 
 // A fresh empty directory under the system's temporary folder (or under `parent` when given), removed
 // with everything in it when the object goes out of scope.
@@ -54,6 +69,11 @@ bool FileExists(const std::string& path);
 
 // Writes `value` little-endian into the 4 bytes at `at`.
 void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value);
+
+// A Blob that lends `bytes`' storage (no copy): for AddBlob, while `bytes` lives.
+Blob BlobOf(std::string& bytes);
+// The bytes of the entry `name`; fails the current test when it cannot be extracted.
+std::string ExtractString(IArchive* archive, const char* name);
 
 // The outcome of one run of the tool.
 struct ToolResult {
