@@ -80,6 +80,8 @@ int BuildArchive(const char* directory, const char* baseName, const std::vector<
     return kExitArchiveFailed;
   }
   const std::size_t baseLength = std::strlen(baseName);
+  // the save's own archive, as the file system spells it (on Windows AUTOSAVE1.SSAV is that file too)
+  const std::string ownArchivePath = std::string(directory) + baseName + kArchiveExtension;
   for (const FoundFile& file : found) {
     const char* name = file.name.c_str();
     const std::string path = std::string(directory) + name;
@@ -94,7 +96,10 @@ int BuildArchive(const char* directory, const char* baseName, const std::vector<
       ReportNote("skipping '%s': not a file of the save '%s'", path.c_str(), baseName);
       continue;
     }
-    if (std::strcmp(entryName, kArchiveExtension) == 0) continue;  // an archive, never a member
+    // an archive is never a member
+    if (std::strcmp(entryName, kArchiveExtension) == 0 || SamePath(path.c_str(), ownArchivePath.c_str())) {
+      continue;
+    }
     const int code = AddMember(&archive, directory, name, totals);
     if (code != kExitOk) return code;
   }
