@@ -97,97 +97,58 @@ TEST(SplitPathTest, CutsDirectoryBaseAndLastExtension) {
   EXPECT_FALSE(SplitPath("no-directory.sav", &parts));
 }
 
-TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingSorted) {
+// What ListMatchingFiles finds for `base` in `dir`: the names in order, a directory's with a '/'
+// after it, "" when it fails, which it must do exactly when it finds nothing.
+std::string Found(const std::string& dir, const std::string& base) {
+  std::vector<FoundFile> found = {FoundFile{"stale", false}};
+  const bool ok = ListMatchingFiles(Native(dir + "/").c_str(), base.c_str(), &found);
+  EXPECT_EQ(ok, !found.empty()) << base;
+  std::string names;
+  for (const FoundFile& f : found) names += (names.empty() ? "" : " ") + f.name + (f.isDirectory ? "/" : "");
+  return names;
+}
+
+TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingLiterallySorted) {
   ScratchDir dir;
-  for (const char* name : {"autosave1.sav", "autosave1.jpg", "autosave1", "autosave10.sav",
-                           "autosave1.sav.bak", "autosave1.z", "autosave1_x", "other.sav"}) {
+  for (const char* name :
+       {"autosave1", "autosave1.SAV", "autosave1.jpg", "AUTOSAVE1.bmp", "autosave1.sav.bak", "autosave10.sav",
+        "autosave1_x", "other.sav", "a[b].sav", "ab.sav", "ab"})
     WriteBytes(dir.Path(name), "x");
-  }
   fs::create_directory(dir.Path("autosave1.d"));
-  std::vector<std::pair<std::string, bool>> want = {{"autosave1", false},         {"autosave1.d", true},
-                                                    {"autosave1.jpg", false},     {"autosave1.sav", false},
-                                                    {"autosave1.sav.bak", false}, {"autosave1.z", false}};
-#ifndef _WIN32
-  WriteBytes(dir.Path("Autosave1.sav"), "x");  // another name where case counts
-  WriteBytes(dir.Path("autosave1.\xC3\xA9"), "x");
+  EXPECT_TRUE(PathExists(dir.Path("autosave1.d").c_str()));
+#ifndef _WIN32  // '*' and '?' cannot be in a Windows name
+  for (const char* name : {"autosave1.\xC3\xA9", "a*.sav", "a?.sav"}) WriteBytes(dir.Path(name), "x");
   fs::create_symlink("nowhere", dir.Path("autosave1.lnk"));
   EXPECT_FALSE(PathExists(dir.Path("autosave1.lnk").c_str()));  // links are followed, as a read would
-  // unsigned byte order: the 0xC3 name sorts after every ASCII one
-  want.insert(want.begin() + 3, {"autosave1.lnk", false});
-  want.push_back({"autosave1.\xC3\xA9", false});
 #endif
-  EXPECT_TRUE(PathExists(dir.Path("autosave1.d").c_str()));
-
-  std::vector<FoundFile> found;
-  ASSERT_TRUE(ListMatchingFiles(Native(dir.path() + "/").c_str(), "autosave1", &found));
-  std::vector<std::pair<std::string, bool>> got;
-  for (const FoundFile& f : found) got.emplace_back(f.name, f.isDirectory);
-  EXPECT_EQ(want, got);
-}
-
-TEST(ListMatchingFilesTest, MatchesWildcardCharactersLiterally) {
-  ScratchDir dir;
-  std::vector<std::pair<std::string, std::string>> cases = {{"a[b]", "a[b].sav"}};
-#ifndef _WIN32  // '*' and '?' cannot be in a Windows file name
-  cases.insert(cases.end(), {{"a*", "a*.sav"}, {"a?", "a?.sav"}});
-#endif
-  WriteBytes(dir.Path("ab.sav"), "x");
-  WriteBytes(dir.Path("ab"), "x");
-  for (const auto& c : cases) WriteBytes(dir.Path(c.second), "x");
-  const std::string directory = Native(dir.path() + "/");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    std::vector<FoundFile> found;
-    ASSERT_TRUE(ListMatchingFiles(directory.c_str(), c.first.c_str(), &found));
-    ASSERT_EQ(1u, found.size());
-    EXPECT_EQ(c.second, found[0].name);
-  }
-}
-
+  // bytewise order, so the 0xC3 name comes last; on Windows letter case does not count
+  const std::string save1 =
+      kWindows ? "AUTOSAVE1.bmp autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.sav.bak"
+               : "autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.lnk "
+                 "autosave1.sav.bak autosave1.\xC3\xA9";
+  // the search's wildcards match only themselves
+  const struct {
+    const char* base;
+    std::string want;
+  } kCases[] = {{"autosave1", save1},
+                {"AUTOSAVE1", kWindows ? save1 : "AUTOSAVE1.bmp"},
+                {"a[b]", "a[b].sav"},
+                {"a*", kWindows ? "" : "a*.sav"},
+                {"a?", kWindows ? "" : "a?.sav"}};
+  for (const auto& c : kCases) EXPECT_EQ(c.want, Found(dir.path(), c.base)) << c.base;
+  for (const char* base : {"a<", "a\"", "*", "?b", "autosave"})
+    EXPECT_EQ("", Found(dir.path(), base)) << base;
+  EXPECT_EQ("", Found(dir.Path("missing"), "autosave1"));
 #ifdef _WIN32
-TEST(ListMatchingFilesTest, MatchesLetterCaseAsWindowsDoesAndOnlyLongNames) {
-  ScratchDir dir;
-  for (const char* name : {"autosave1.SAV", "AUTOSAVE1.jpg", "AutoSave1", "autosave10.sav", "ab.sav", "ab"}) {
-    WriteBytes(dir.Path(name), "x");
-  }
-  const std::string directory = Native(dir.path() + "/");
-  const std::vector<std::pair<std::string, bool>> want = {
-      {"AUTOSAVE1.jpg", false}, {"AutoSave1", false}, {"autosave1.SAV", false}};
-  for (const char* base : {"autosave1", "AUTOSAVE1"}) {
-    SCOPED_TRACE(base);
-    std::vector<FoundFile> found;
-    ASSERT_TRUE(ListMatchingFiles(directory.c_str(), base, &found));
-    std::vector<std::pair<std::string, bool>> got;
-    for (const FoundFile& f : found) got.emplace_back(f.name, f.isDirectory);
-    EXPECT_EQ(want, got);
-  }
-
-  // the search's wildcards, and a base that is only some file's 8.3 short name, find nothing
-  std::vector<std::string> bases = {"a*", "a?", "a<", "a>", "a\"", "*", "?b"};
+  // a base that is only some file's 8.3 short name finds nothing
   WriteBytes(dir.Path("longsavename.sav"), "x");
   char shortPath[MAX_PATH];
-  const std::string longPath = dir.Path("longsavename.sav");
-  const DWORD length = GetShortPathNameA(longPath.c_str(), shortPath, sizeof shortPath);
+  const DWORD length = GetShortPathNameA(dir.Path("longsavename.sav").c_str(), shortPath, sizeof shortPath);
   ASSERT_TRUE(length > 0 && length < sizeof shortPath);
   const std::string shortName = fs::path(shortPath).filename().string();
-  if (shortName != "longsavename.sav") bases.push_back(shortName.substr(0, shortName.find('.')));
-  for (const std::string& base : bases) {
-    SCOPED_TRACE(base);
-    std::vector<FoundFile> found;
-    EXPECT_FALSE(ListMatchingFiles(directory.c_str(), base.c_str(), &found));
-    EXPECT_TRUE(found.empty());
-  }
-}
+  if (shortName != "longsavename.sav")
+    EXPECT_EQ("", Found(dir.path(), shortName.substr(0, shortName.find('.'))));
 #endif
-
-TEST(ListMatchingFilesTest, FailsEmptyWhenNothingMatchesOrNoDirectory) {
-  ScratchDir dir;
-  WriteBytes(dir.Path("autosave10.sav"), "x");
-  std::vector<FoundFile> found = {FoundFile{"stale", false}};
-  EXPECT_FALSE(ListMatchingFiles(Native(dir.path() + "/").c_str(), "autosave1", &found));
-  EXPECT_TRUE(found.empty());
-  EXPECT_FALSE(ListMatchingFiles(Native(dir.path() + "/missing/").c_str(), "autosave1", &found));
-  EXPECT_TRUE(found.empty());
 }
 
 TEST(SamePathTest, ComparesAsTheFileSystemDoes) {
