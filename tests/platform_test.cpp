@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -169,14 +170,6 @@ TEST(SamePathTest, ComparesAndKeysAsTheFileSystemDoes) {
   }
 }
 
-// Names in `directory`, for spotting leftovers.
-std::vector<std::string> Names(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(directory)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(MoveReplacingTest, ReplacesWithinAndAcrossFileSystemsOrLeavesBothAsTheyWere) {
   // under Wine the Unix root is drive Z:, and its /dev/shm lies on another volume than the temp folder
   const std::string otherRoot = kWindows ? "Z:\\dev\\shm" : "/dev/shm";
@@ -212,8 +205,9 @@ TEST(MoveReplacingTest, ReplacesWithinAndAcrossFileSystemsOrLeavesBothAsTheyWere
       EXPECT_FALSE(MoveReplacing(source.Path("again").c_str(), target.Path(to).c_str())) << to;
       EXPECT_EQ("again", ReadBytes(source.Path("again")));
     }
-    EXPECT_EQ((std::vector<std::string>{"busy", "to"}), Names(target.path()));  // no temporary beside them
     EXPECT_EQ("kept", ReadBytes(target.Path("busy/inside")));
+    // "busy" and "to" only: no temporary left beside them
+    EXPECT_EQ(2, std::distance(fs::directory_iterator(target.path()), fs::directory_iterator()));
   }
   if (sourceParents.size() == 1)
     GTEST_SKIP() << "moved within one file system only: none other at " << otherRoot;
