@@ -147,8 +147,9 @@ TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingLiterallySorted) {
   const DWORD length = GetShortPathNameA(dir.Path("longsavename.sav").c_str(), shortPath, sizeof shortPath);
   ASSERT_TRUE(length > 0 && length < sizeof shortPath);
   const std::string shortName = fs::path(shortPath).filename().string();
-  if (shortName != "longsavename.sav")
+  if (shortName != "longsavename.sav") {  // 8.3 names may be turned off
     EXPECT_EQ("", Found(dir.path(), shortName.substr(0, shortName.find('.'))));
+  }
 #endif
 }
 
