@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/block_pool.h"
@@ -41,16 +43,14 @@ TEST(BlockPoolTest, CarvesTaggedChunksAndReusesReleasedOnes) {
   ScopedPool pool(kBlockMode);
   CreatePool(kDirectHeapMode);  // a pool exists: nothing changes
   ASSERT_NE(gPool->currentBlock, nullptr);
-  const std::ptrdiff_t chunk0 = static_cast<std::ptrdiff_t>(PoolChunkSize(0));
-  const struct {
-    std::uint32_t size;
-    std::ptrdiff_t at;
-  } kFresh[] = {{16, 1}, {16, 21}, {20, 41}, {0, 65}, {3, 65 + chunk0}};
+  const auto chunk0 = static_cast<std::ptrdiff_t>(PoolChunkSize(0));
+  const std::pair<std::uint32_t, std::ptrdiff_t> kFresh[] = {
+      {16, 1}, {16, 21}, {20, 41}, {0, 65}, {3, 65 + chunk0}};
   std::vector<unsigned char*> got;
-  for (const auto& f : kFresh) {
-    got.push_back(Alloc(f.size));
-    EXPECT_EQ(got.back() - gPool->currentBlock->data, f.at) << f.size;
-    EXPECT_EQ(got.back()[-1], f.size / 4) << f.size;
+  for (const auto& [size, at] : kFresh) {
+    got.push_back(Alloc(size));
+    EXPECT_EQ(got.back() - gPool->currentBlock->data, at) << size;
+    EXPECT_EQ(got.back()[-1], size / 4) << size;  // the tag: the size class
   }
   PoolFree(got[0]);
   EXPECT_EQ(Alloc(19), got[0]);  // same class, most recent release
@@ -103,19 +103,18 @@ class NameTableTest : public ::testing::TestWithParam<std::int32_t> {
 };
 
 TEST_P(NameTableTest, WorkedExamplesLandInTheirBuckets) {
-  const struct {
-    const char* name;
-    std::uint32_t hash, bucket;
-  } kCases[] = {{".sav", 6412, 124}, {".jpg", 6361, 73},  {".ssav", 19453, 65},
-                {".bmp", 6289, 1},   {".bit", 6281, 124}, {"\xE9", 4294967204u, 25},
-                {"", 0, 0}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(HashName(c.name), c.hash);
+  // name, hash, bucket of 131
+  const std::tuple<const char*, std::uint32_t, std::uint32_t> kCases[] = {
+      {".sav", 6412, 124}, {".jpg", 6361, 73},  {".ssav", 19453, 65},
+      {".bmp", 6289, 1},   {".bit", 6281, 124}, {"\xE9", 4294967204u, 25},
+      {"", 0, 0}};
+  for (const auto& [name, hash, bucket] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(HashName(name), hash);
     NameTable table(131);
-    table.Insert(c.name, nullptr);
-    ASSERT_NE(table.Head(c.bucket), nullptr);
-    EXPECT_STREQ(table.Head(c.bucket)->name, c.name);
+    table.Insert(name, nullptr);
+    ASSERT_NE(table.Head(bucket), nullptr);
+    EXPECT_STREQ(table.Head(bucket)->name, name);
   }
 }
 
@@ -163,15 +162,10 @@ TEST(ScramblerTest, HandWorkedVectors) {
   // key 00020003: products 6, 1144, 01257342 give masks 0005, 1143, 7264: 41^05, 42^43, 43^64.
   // key 00010000: product 0 wraps the mask to FFFF (00 -> FF), then FEFF0100 gives FE00 (00 -> 00).
   // kScrambleKey: 5E3B*71C4 = 29E0302C, mask 302B^29E0 = 19CB, so a lone byte is XORed with CB.
-  const struct {
-    std::uint32_t key;
-    const char* clear;
-    const char* scrambled;
-  } kCases[] = {{0x00020003, "414243", "440127"}, {0x00010000, "0000", "ff00"}, {kScrambleKey, "00", "cb"}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.clear);
-    EXPECT_EQ(Scrambled(test::FromHex(c.clear), c.key), test::FromHex(c.scrambled));
-  }
+  const std::tuple<std::uint32_t, const char*, const char*> kCases[] = {
+      {0x00020003, "414243", "440127"}, {0x00010000, "0000", "ff00"}, {kScrambleKey, "00", "cb"}};
+  for (const auto& [key, clear, scrambled] : kCases)
+    EXPECT_EQ(Scrambled(test::FromHex(clear), key), test::FromHex(scrambled)) << clear;
 }
 
 // The transform step by step as defined, one byte after another: the yardstick for the fast loop.
