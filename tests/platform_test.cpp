@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "test_util.h"
@@ -73,26 +75,22 @@ TEST(MakeAbsolutePathTest, JoinsFoldsLexicallyAndRefusesWhatWouldNotFit) {
 }
 
 TEST(SplitPathTest, CutsDirectoryBaseAndLastExtension) {
-  const struct {
-    const char* in;
-    const char* dir;
-    const char* base;
-    const char* ext;
-  } kCases[] = {{"/d/autosave1.sav", "/d/", "autosave1", ".sav"},
-                {"/d/x.old.sav", "/d/", "x.old", ".sav"},
-                {"/d.x/name", "/d.x/", "name", ""},
-                {"/d/.bashrc", "/d/", "", ".bashrc"},
-                {"/d/dir/", "/d/dir/", "", ""},
-                {"/x.", "/", "x", "."}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.in);
-    const std::string in = Native(c.in);
+  // path, directory, base name, extension
+  const char* const kCases[][4] = {{"/d/autosave1.sav", "/d/", "autosave1", ".sav"},
+                                   {"/d/x.old.sav", "/d/", "x.old", ".sav"},
+                                   {"/d.x/name", "/d.x/", "name", ""},
+                                   {"/d/.bashrc", "/d/", "", ".bashrc"},
+                                   {"/d/dir/", "/d/dir/", "", ""},
+                                   {"/x.", "/", "x", "."}};
+  for (const auto& [path, dir, base, ext] : kCases) {
+    SCOPED_TRACE(path);
+    const std::string in = Native(path);
     PathParts parts;
     ASSERT_TRUE(SplitPath(in.c_str(), &parts));
-    EXPECT_EQ(Native(c.dir), parts.directory);
-    EXPECT_EQ(c.base, parts.baseName);
-    EXPECT_EQ(c.ext, parts.extension);
-    EXPECT_EQ(in.c_str() + in.size() - std::strlen(c.ext), FindExtension(in.c_str()));
+    EXPECT_EQ(Native(dir), parts.directory);
+    EXPECT_EQ(base, parts.baseName);
+    EXPECT_EQ(ext, parts.extension);
+    EXPECT_EQ(in.c_str() + in.size() - std::strlen(ext), FindExtension(in.c_str()));
   }
   PathParts parts;
   EXPECT_FALSE(SplitPath("no-directory.sav", &parts));
@@ -128,15 +126,12 @@ TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingLiterallySorted) {
                : "autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.lnk "
                  "autosave1.sav.bak autosave1.\xC3\xA9";
   // the search's wildcards match only themselves
-  const struct {
-    const char* base;
-    std::string want;
-  } kCases[] = {{"autosave1", save1},
-                {"AUTOSAVE1", kWindows ? save1 : "AUTOSAVE1.bmp"},
-                {"a[b]", "a[b].sav"},
-                {"a*", kWindows ? "" : "a*.sav"},
-                {"a?", kWindows ? "" : "a?.sav"}};
-  for (const auto& c : kCases) EXPECT_EQ(c.want, Found(dir.path(), c.base)) << c.base;
+  const std::pair<const char*, std::string> kCases[] = {{"autosave1", save1},
+                                                        {"AUTOSAVE1", kWindows ? save1 : "AUTOSAVE1.bmp"},
+                                                        {"a[b]", "a[b].sav"},
+                                                        {"a*", kWindows ? "" : "a*.sav"},
+                                                        {"a?", kWindows ? "" : "a?.sav"}};
+  for (const auto& [base, want] : kCases) EXPECT_EQ(want, Found(dir.path(), base)) << base;
   for (const char* base : {"a<", "a\"", "*", "?b", "autosave"})
     EXPECT_EQ("", Found(dir.path(), base)) << base;
   EXPECT_EQ("", Found(dir.Path("missing"), "autosave1"));
@@ -154,17 +149,17 @@ TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingLiterallySorted) {
 }
 
 TEST(SamePathTest, ComparesAndKeysAsTheFileSystemDoes) {
-  const struct {
-    const char* other;
-    bool same, sameOnWindows;
-  } kCases[] = {{"/d/x.ssav", true, true},    {"/d/x.ssa", false, false},  {"/e/x.ssav", false, false},
-                {"/d/X.SSAV", false, true},   {"/d/x.ssav.", false, true}, {"/d/x.ssav  ", false, true},
-                {"/d/x.ssav.x", false, false}};  // Windows ignores letter case and trailing dots and spaces
+  // the other path, and whether it is the same here and on Windows, which ignores letter case and
+  // trailing dots and spaces
+  const std::tuple<const char*, bool, bool> kCases[] = {
+      {"/d/x.ssav", true, true},    {"/d/x.ssa", false, false},  {"/e/x.ssav", false, false},
+      {"/d/X.SSAV", false, true},   {"/d/x.ssav.", false, true}, {"/d/x.ssav  ", false, true},
+      {"/d/x.ssav.x", false, false}};
   const std::string a = (kWindows ? "C:" : "") + Native("/d/x.ssav");
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.other);
-    const std::string b = (kWindows ? "C:" : "") + Native(c.other);
-    const bool want = kWindows ? c.sameOnWindows : c.same;
+  for (const auto& [other, same, sameOnWindows] : kCases) {
+    SCOPED_TRACE(other);
+    const std::string b = (kWindows ? "C:" : "") + Native(other);
+    const bool want = kWindows ? sameOnWindows : same;
     EXPECT_EQ(want, SamePath(a.c_str(), b.c_str()));
     EXPECT_EQ(want, SamePath(b.c_str(), a.c_str()));
     EXPECT_EQ(want, PathKey(a.c_str()) == PathKey(b.c_str()));
@@ -190,15 +185,13 @@ TEST(MoveReplacingTest, ReplacesWithinAndAcrossFileSystemsOrLeavesBothAsTheyWere
     WriteBytes(source.Path("from"), bytes);
     WriteBytes(target.Path("to"), "old archive");
 #ifndef _WIN32  // permission bits are POSIX's
-    ASSERT_EQ(0, chmod(source.Path("from").c_str(), 0640));
+    fs::permissions(source.Path("from"), fs::perms(0640));
 #endif
     ASSERT_TRUE(MoveReplacing(source.Path("from").c_str(), target.Path("to").c_str()));
     EXPECT_EQ(bytes, ReadBytes(target.Path("to")));
     EXPECT_FALSE(FileExists(source.Path("from")));
 #ifndef _WIN32
-    struct stat moved;
-    ASSERT_EQ(0, stat(target.Path("to").c_str(), &moved));
-    EXPECT_EQ(0640u, moved.st_mode & 0777u);
+    EXPECT_EQ(fs::perms(0640), fs::status(target.Path("to")).permissions());
 #endif
     // into a folder that does not exist, or over a directory: nothing moves, nothing is left
     WriteBytes(source.Path("again"), "again");
