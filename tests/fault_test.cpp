@@ -275,12 +275,30 @@ TEST_F(FaultTest, UnpackNeverWritesThroughWhatIsLeftAtItsTemporary) {
 
   const LimitedRun run = RunLimited(dir.path(), {"s.ssav"}, kNoLimit, OnLimit::kWriteFails);
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(ReadBytes(outside.Path("victim")), "a file outside the save's folder");
+  EXPECT_TRUE(ReadBytes(outside.Path("victim")) == "a file outside the save's folder");
   EXPECT_EQ(Names(Contents(outside.path())), std::vector<std::string>{"victim"});
   std::map<std::string, std::string> expected = save;
   expected["s.ssav"] = archive;
   EXPECT_EQ(Contents(dir.path()), expected);
   EXPECT_FALSE(fs::is_symlink(dir.Path("s.jpg")));
+}
+
+TEST_F(FaultTest, PackNeverWritesThroughWhatIsLeftAtItsTemporary) {
+  const std::map<std::string, std::string> save = MakeSave(8);
+  const std::string packed = PackedBytes(save);
+  ScratchDir outside;
+  WriteBytes(outside.Path("victim"), "a file outside the save's folder");
+  ScratchDir dir;
+  WriteAll(dir, save);
+  ScratchDir work;  // the working directory holds the temporary "$tmp$": here a link out
+  fs::create_symlink(outside.Path("victim"), work.Path("$tmp$"));
+
+  const LimitedRun run = RunLimited(work.path(), {dir.Path("s.sav")}, kNoLimit, OnLimit::kWriteFails);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(ReadBytes(outside.Path("victim")) == "a file outside the save's folder");
+  EXPECT_FALSE(fs::is_symlink(dir.Path("s.ssav")));
+  EXPECT_TRUE(ReadBytes(dir.Path("s.ssav")) == packed);
+  EXPECT_TRUE(fs::is_empty(work.path()));
 }
 
 TEST_F(FaultTest, ReportThatCannotBeWrittenFailsTheRun) {

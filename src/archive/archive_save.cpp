@@ -1,6 +1,8 @@
 // Writing an archive anew: header, directory and every stream go into a temporary file in the working
 // directory, which is flushed to disk and only then put in the archive's place. Until that last step
 // the archive file is untouched, and a save that fails anywhere leaves it so.
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -65,6 +67,10 @@ bool Archive::WriteArchive(std::FILE* newFile) {
 
 bool Archive::Save() {
   if (!IsOpen()) return false;
+  // a leftover temporary (a killed save's, or a link that could lead anywhere) is removed, never
+  // written through; a directory of that name makes the open below fail
+  errno = 0;
+  if (!IsDirectory(kTempFileName) && std::remove(kTempFileName) != 0 && errno != ENOENT) return false;
   std::FILE* newFile = std::fopen(kTempFileName, "w+b");
   if (newFile == nullptr) return false;
 
