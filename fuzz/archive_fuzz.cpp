@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kAddedName[] = ".fz";
+constexpr char kSentinel[] = "sentinel";
+constexpr char kSentinelBytes[] = "must stay as it is";
 
 fs::path gScratchDir;
 std::string gInputPath;
@@ -119,8 +121,12 @@ void CheckSaveRoundTrip(const WalkResult& before, const std::uint8_t* data, std:
   const fs::path previous = fs::current_path(ec);
   fs::current_path(gScratchDir, ec);
   if (ec) Fail("cannot enter the scratch folder");
+  // a killed save's leftover: a link from the temporary's name to a file that must stay as it is
+  fs::create_symlink(kSentinel, tovrel::kTempFileName, ec);
+  if (ec) Fail("cannot make the leftover link");
   const bool saved = copy.Save();
-  const bool leftover = fs::exists(tovrel::kTempFileName);
+  const bool leftover = fs::symlink_status(tovrel::kTempFileName).type() != fs::file_type::not_found;
+  if (ReadFile((gScratchDir / kSentinel).string()) != kSentinelBytes) Fail("Save wrote through a link");
   fs::current_path(previous, ec);
   if (leftover) Fail("Save left its temporary file behind");
   if (!saved) {
@@ -168,6 +174,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fs::create_directories(dir, ec);
   if (ec) Fail("cannot make the scratch folder");
   gScratchDir = dir;
+  std::FILE* sentinel = std::fopen((dir / kSentinel).c_str(), "wb");
+  if (sentinel == nullptr || std::fputs(kSentinelBytes, sentinel) < 0 || std::fclose(sentinel) != 0) {
+    Fail("cannot write the sentinel");
+  }
   gInputPath = (dir / "input.ssav").string();
   gCopyPath = (dir / "copy.ssav").string();
   tovrel::CreatePool(tovrel::kDirectHeapMode);  // as the tool does: the pool serves the name tables
