@@ -52,7 +52,15 @@ LimitedRun RunLimited(const std::string& workDir, const std::vector<std::string>
     ADD_FAILURE() << "pipe failed";
     return {-1, 0, "", ""};
   }
+  std::vector<char*> argv{const_cast<char*>(TOOL_PATH)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = fork();
+  if (pid < 0) {
+    for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    ADD_FAILURE() << "fork failed";
+    return {-1, 0, "", ""};
+  }
   if (pid == 0) {
     // the child: only async-signal-safe calls until exec
     const int in = open("/dev/null", O_RDONLY);
@@ -65,9 +73,6 @@ LimitedRun RunLimited(const std::string& workDir, const std::vector<std::string>
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     // an ignored signal stays ignored across exec: the write then fails with EFBIG instead
     std::signal(SIGXFSZ, onLimit == OnLimit::kWriteFails ? SIG_IGN : SIG_DFL);
-    std::vector<char*> argv{const_cast<char*>(TOOL_PATH)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     execv(TOOL_PATH, argv.data());
     _exit(127);
   }
