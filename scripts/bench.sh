@@ -114,7 +114,7 @@ for round in $(seq 0 "$rounds"); do
           exit 1
         fi
         # round 0 warms the page cache and checks the outputs; it is not counted
-        [ "$round" -gt 0 ] && echo "$c $op $who $seconds $kib $cpu" >>"$results"
+        [ "$round" -gt 0 ] && echo "$c $op $who $seconds $kib $cpu $round" >>"$results"
       done
     done
     if [ "$round" -eq 0 ]; then
@@ -134,16 +134,23 @@ median() {  # median of the numbers on stdin
   sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 med() { awk -v c="$1" -v o="$2" -v w="$3" -v f="$4" '$1 == c && $2 == o && $3 == w { print $f }' "$results" | median; }
+# median over the rounds of tovrel's time / the floor's time in the same round
+roundRatio() {
+  awk -v c="$1" -v o="$2" '$1 == c && $2 == o && $3 == "tovrel" { t[$7] = $4 }
+    $1 == c && $2 == o && $3 == "floor" { f[$7] = $4 }
+    END { for (r in t) print t[r] / f[r] }' "$results" | median
+}
 
 echo
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1); compiler: $("$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")" --version | head -1)"
 echo "zlib $(sed -n 's/^#define ZLIB_VERSION "\(.*\)"/\1/p' /usr/include/zlib.h); $(zip -v | sed -n 2p | sed 's/^ *//'); load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "Medians of $rounds rounds: wall seconds, the ratio of the median wall times, the ratio of the median"
-echo "processor times (user + system), and peak resident memory in MiB:"
+echo "Medians of $rounds rounds: wall seconds; the ratio of the median wall times (the target's measure);"
+echo "the median of the per-round ratios; the ratio of the median processor times (user + system);"
+echo "peak resident memory in MiB:"
 echo
-echo "| save | step | tovrel s | floor s | tovrel/floor | target | CPU tovrel/floor | zip s | tovrel MiB | floor MiB | zip MiB | tovrel memory limit MiB |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| save | step | tovrel s | floor s | tovrel/floor | target | per round | CPU tovrel/floor | zip s | tovrel MiB | floor MiB | zip MiB | tovrel memory limit MiB |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 missed=0
 for c in $cases; do
   sav=${savBytes[$c]} jpg=${jpgBytes[$c]}
@@ -151,7 +158,7 @@ for c in $cases; do
   for op in pack unpack; do
     t=$(med "$c" "$op" tovrel 4) f=$(med "$c" "$op" floor 4) z=$(med "$c" "$op" zip 4)
     tm=$(med "$c" "$op" tovrel 5) fm=$(med "$c" "$op" floor 5) zm=$(med "$c" "$op" zip 5)
-    tc=$(med "$c" "$op" tovrel 6) fc=$(med "$c" "$op" floor 6)
+    tc=$(med "$c" "$op" tovrel 6) fc=$(med "$c" "$op" floor 6) pr=$(roundRatio "$c" "$op")
     if [ "$op" = pack ]; then limitTime=1.05 limitKib=$(((sav + jpg + largest) / 1024 + 8192))
     else limitTime=1.10 limitKib=$((largest / 1024 + 8192)); fi
     verdict=$(awk -v t="$t" -v f="$f" -v lt="$limitTime" -v m="$tm" -v lm="$limitKib" \
@@ -159,9 +166,10 @@ for c in $cases; do
     read -r ratio timeVerdict memVerdict <<<"$verdict"
     [ "$timeVerdict" = met ] && [ "$memVerdict" = met ] || missed=1
     awk -v c="$c" -v op="$op" -v t="$t" -v f="$f" -v r="$ratio" -v lt="$limitTime" -v tv="$timeVerdict" \
-      -v tc="$tc" -v fc="$fc" -v z="$z" -v tm="$tm" -v fm="$fm" -v zm="$zm" -v lm="$limitKib" -v mv="$memVerdict" \
-      'BEGIN { printf "| %s | %s | %.3f | %.3f | %.3f | <= %.2f %s | %.3f | %.3f | %.1f | %.1f | %.1f | <= %.1f %s |\n",
-               c, op, t, f, r, lt, tv, tc / fc, z, tm / 1024, fm / 1024, zm / 1024, lm / 1024, mv }'
+      -v pr="$pr" -v tc="$tc" -v fc="$fc" -v z="$z" -v tm="$tm" -v fm="$fm" -v zm="$zm" -v lm="$limitKib" \
+      -v mv="$memVerdict" \
+      'BEGIN { printf "| %s | %s | %.3f | %.3f | %.3f | <= %.2f %s | %.3f | %.3f | %.3f | %.1f | %.1f | %.1f | <= %.1f %s |\n",
+               c, op, t, f, r, lt, tv, pr, tc / fc, z, tm / 1024, fm / 1024, zm / 1024, lm / 1024, mv }'
   done
 done
 echo
