@@ -25,18 +25,10 @@ void PrintUsage();
 int PrintStatistics(std::int32_t archiveBytes, std::int32_t originalBytes, std::int32_t fileCount);
 
 // Prints "error: <printf-formatted text>" as one line on stderr.
-void ReportError(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Prints "note: <printf-formatted text>" as one line on stderr.
-void ReportNote(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void ReportNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace tovrel
 
