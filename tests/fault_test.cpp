@@ -267,43 +267,33 @@ TEST_F(FaultTest, CrashWhileWritingLeavesOldFilesWholeAndTheNextRunRecovers) {
   }
 }
 
-TEST_F(FaultTest, UnpackNeverWritesThroughWhatIsLeftAtItsTemporary) {
+// Leftovers at the temporaries' paths (a link out of the folder, a killed run's half file) are removed,
+// never written through: "$tmp$" in the working directory when packing, "<file>.part" when unpacking.
+TEST_F(FaultTest, NeitherCommandWritesThroughWhatIsLeftAtItsTemporary) {
   const std::map<std::string, std::string> save = MakeSave(7);
-  const std::string archive = PackedBytes(save);
-  ScratchDir outside;
-  WriteBytes(outside.Path("victim"), "a file outside the save's folder");
-  // a link at a member's temporary path, and a killed run's leftover at another's
-  ScratchDir dir;
-  WriteBytes(dir.Path("s.ssav"), archive);
-  fs::create_symlink(outside.Path("victim"), dir.Path("s.jpg.part"));
-  WriteBytes(dir.Path("s.txt.part"), "half a member");
-
-  const LimitedRun run = RunLimited(dir.path(), {"s.ssav"}, kNoLimit, OnLimit::kWriteFails);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(ReadBytes(outside.Path("victim")) == "a file outside the save's folder");
-  EXPECT_EQ(Names(Contents(outside.path())), std::vector<std::string>{"victim"});
-  std::map<std::string, std::string> expected = save;
-  expected["s.ssav"] = archive;
-  EXPECT_EQ(Contents(dir.path()), expected);
-  EXPECT_FALSE(fs::is_symlink(dir.Path("s.jpg")));
-}
-
-TEST_F(FaultTest, PackNeverWritesThroughWhatIsLeftAtItsTemporary) {
-  const std::map<std::string, std::string> save = MakeSave(8);
   const std::string packed = PackedBytes(save);
+  const std::string victimBytes = "a file outside the save's folder";
   ScratchDir outside;
-  WriteBytes(outside.Path("victim"), "a file outside the save's folder");
+  WriteBytes(outside.Path("victim"), victimBytes);
   ScratchDir dir;
   WriteAll(dir, save);
-  ScratchDir work;  // the working directory holds the temporary "$tmp$": here a link out
+  ScratchDir work;
   fs::create_symlink(outside.Path("victim"), work.Path("$tmp$"));
-
-  const LimitedRun run = RunLimited(work.path(), {dir.Path("s.sav")}, kNoLimit, OnLimit::kWriteFails);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(ReadBytes(outside.Path("victim")) == "a file outside the save's folder");
-  EXPECT_FALSE(fs::is_symlink(dir.Path("s.ssav")));
-  EXPECT_TRUE(ReadBytes(dir.Path("s.ssav")) == packed);
+  const LimitedRun pack = RunLimited(work.path(), {dir.Path("s.sav")}, kNoLimit, OnLimit::kWriteFails);
+  EXPECT_EQ(pack.exitCode, 0) << pack.err;
   EXPECT_TRUE(fs::is_empty(work.path()));
+
+  fs::create_symlink(outside.Path("victim"), dir.Path("s.jpg.part"));
+  WriteBytes(dir.Path("s.txt.part"), "half a member");
+  const LimitedRun unpack = RunLimited(dir.path(), {"s.ssav"}, kNoLimit, OnLimit::kWriteFails);
+  EXPECT_EQ(unpack.exitCode, 0) << unpack.err;
+
+  EXPECT_TRUE(ReadBytes(outside.Path("victim")) == victimBytes);
+  EXPECT_EQ(Names(Contents(outside.path())), std::vector<std::string>{"victim"});
+  std::map<std::string, std::string> expected = save;
+  expected["s.ssav"] = packed;
+  EXPECT_EQ(Contents(dir.path()), expected);
+  for (const char* name : {"s.ssav", "s.jpg"}) EXPECT_FALSE(fs::is_symlink(dir.Path(name))) << name;
 }
 
 TEST_F(FaultTest, ReportThatCannotBeWrittenFailsTheRun) {
