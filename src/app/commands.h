@@ -3,9 +3,14 @@
 #ifndef TOVREL_APP_COMMANDS_H_
 #define TOVREL_APP_COMMANDS_H_
 
+#include <cstdint>
+
 namespace tovrel {
 
 class Archive;
+
+// Unpacking writes at most this many files per run; later entries are skipped with a note.
+constexpr std::int32_t kMaxFilesPerUnpack = 3;
 
 // Packs every file of the save <directory><baseName>.* into <directory><archiveName or baseName>.ssav,
 // scrambling the ".sav" member, and prints the report. Returns the exit code: 0 packed, 1 no file of

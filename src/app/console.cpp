@@ -4,17 +4,29 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "archive/archive_format.h"
+#include "platform/platform.h"
 
 namespace tovrel {
 
 namespace {
 
+// Writes one line on stderr: `prefix` and the formatted text, as UTF-8 (paths are), in one piece.
 void ReportLine(const char* prefix, const char* format, std::va_list args) {
-  std::fputs(prefix, stderr);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  std::string line = prefix;
+  if (length > 0) {
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    (void)std::vsnprintf(&text[0], text.size(), format, again);
+    text.pop_back();
+    line += text;
+  }
+  va_end(again);
+  WriteText(stderr, line + "\n");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/console.h"
@@ -14,23 +16,23 @@
 namespace tovrel {
 namespace {
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(const std::vector<std::string>& args) {
   PrintBanner();
-  if (argc < 2) {
+  if (args.size() < 2) {
     PrintUsage();
     return kExitUsage;
   }
 
   std::string fullPath;
-  if (!MakeAbsolutePath(argv[1], &fullPath)) {
+  if (!MakeAbsolutePath(args[1].c_str(), &fullPath)) {
     ReportError(
-        "cannot resolve '%s': its absolute path would exceed %zu bytes or the current directory "
-        "cannot be read",
-        argv[1], kMaxPath - 1);
+        "cannot resolve '%s': its absolute path would be longer than the system allows or the current "
+        "directory cannot be read",
+        args[1].c_str());
     return kExitNotFound;
   }
   if (!PathExists(fullPath.c_str())) {
-    std::printf("File %s not found", fullPath.c_str());  // no newline, as it always was
+    WriteText(stdout, "File " + fullPath + " not found");  // no newline, as it always was
     return kExitNotFound;
   }
   PathParts parts;
@@ -44,7 +46,7 @@ int RunCommandLine(int argc, char** argv) {
   // exact, case-sensitive: "x.SAV" is not a save and does nothing
   if (parts.extension == kSaveExtension) {
     // a second argument names the archive only when it is the last one
-    result = PackSave(parts.directory.c_str(), parts.baseName.c_str(), argc == 3 ? argv[2] : nullptr);
+    result = PackSave(parts.directory.c_str(), parts.baseName.c_str(), args.size() == 3 ? args[2].c_str() : nullptr);
   } else if (parts.extension == kArchiveExtension) {
     result = UnpackArchive(parts.directory.c_str(), parts.baseName.c_str());
   }
@@ -56,7 +58,14 @@ int RunCommandLine(int argc, char** argv) {
 }  // namespace tovrel
 
 int main(int argc, char** argv) {
-  int result = tovrel::RunCommandLine(argc, argv);
+  int result;
+  try {
+    result = tovrel::RunCommandLine(tovrel::CommandLineArguments(argc, argv));
+  } catch (const std::bad_alloc&) {
+    // the big buffers fail their one file on their own; this is for whatever small one runs out after
+    tovrel::ReportError("out of memory");
+    result = tovrel::kExitArchiveFailed;
+  }
   // a report that never reached its reader must not pass for a clean run
   if (std::fflush(stdout) != 0) {
     tovrel::ReportError("cannot write to standard output: %s", std::strerror(errno));

@@ -1,6 +1,8 @@
 #include "archive/archive.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <limits>
 #include <vector>
 
@@ -20,6 +22,23 @@ struct ParsedRecord {
   std::uint32_t storedSize;
   std::uint32_t originalSize;
 };
+
+// True when no two streams of `records` share a byte and none lies in the header or directory, which
+// end at `headerSize`. Overlapping streams would let a small file claim unbounded work.
+bool StreamsAreDisjoint(const std::vector<ParsedRecord>& records, std::uint32_t headerSize) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> spans;  // (offset, size) of each non-empty stream
+  spans.reserve(records.size());
+  for (const ParsedRecord& record : records) {
+    if (record.storedSize > 0) spans.emplace_back(record.dataOffset, record.storedSize);
+  }
+  std::sort(spans.begin(), spans.end());
+  std::uint64_t end = headerSize;  // the first byte a stream may use
+  for (const auto& [offset, size] : spans) {
+    if (offset < end) return false;
+    end = std::uint64_t{offset} + size;
+  }
+  return true;
+}
 
 // Parses `count` records from the `size` bytes at `dir`, checking each against the file's length.
 // False at the first record that runs past the directory or describes bytes the file cannot hold.
@@ -48,17 +67,26 @@ bool ParseDirectory(const char* dir, std::uint32_t size, std::int32_t count, std
     if (record.originalSize > std::uint64_t{record.storedSize} * kMaxInflateRatio) return false;
     records->push_back(std::move(record));
   }
-  return true;
+  return StreamsAreDisjoint(*records, kHeaderSize + size);
 }
 
 }  // namespace
+
+Archive::Archive(const char* path) : entries_(kBucketCount) {
+  const std::size_t length = std::strlen(path);
+  path_ = new char[length + 1];
+  std::memcpy(path_, path, length + 1);
+  headerSize_ = kHeaderSize;
+  compressionLevel_ = kDefaultCompressionLevel;
+  open_ = true;
+}
 
 Archive::Archive(const char* path, bool create) : entries_(kBucketCount) {
   const std::size_t length = std::strlen(path);
   path_ = new char[length + 1];
   std::memcpy(path_, path, length + 1);
 
-  file_ = std::fopen(path_, "r+b");
+  file_ = OpenExisting();
   bool created = false;
   // create only where nothing exists: a file we merely failed to open must never be emptied
   if (file_ == nullptr && create && !PathExists(path_)) {
@@ -71,11 +99,14 @@ Archive::Archive(const char* path, bool create) : entries_(kBucketCount) {
     return;
   }
   if (!LoadDirectory()) {
+    RecordFailure("it is not a well-formed archive");
     (void)std::fclose(file_);
     file_ = nullptr;
     headerSize_ = compressionLevel_ = entryCount_ = 0;
-    if (created) (void)std::remove(path_);  // leave no half-made archive behind
+    if (created) (void)RemoveFile(path_);  // leave no half-made archive behind
+    return;
   }
+  open_ = true;
 }
 
 Archive::~Archive() {
@@ -84,8 +115,19 @@ Archive::~Archive() {
   // entries_ destroys every entry after this body
 }
 
+std::FILE* Archive::OpenExisting() const {
+  std::FILE* file = OpenFile(path_, "r+b");
+  // a read-only file, share or medium can still be read
+  if (file == nullptr && PathExists(path_)) {
+    const std::string reason = LastFailure();
+    file = OpenFile(path_, "rb");
+    if (file == nullptr) RecordFailure(reason);
+  }
+  return file;
+}
+
 std::FILE* Archive::CreateEmpty(const char* path) {
-  std::FILE* file = std::fopen(path, "w+b");
+  std::FILE* file = CreateNewFile(path);
   if (file == nullptr) return nullptr;
   headerSize_ = kHeaderSize;
   compressionLevel_ = kDefaultCompressionLevel;
@@ -96,8 +138,9 @@ std::FILE* Archive::CreateEmpty(const char* path) {
   EncodeFixed32(header + 8, static_cast<std::uint32_t>(compressionLevel_));
   EncodeFixed32(header + 12, static_cast<std::uint32_t>(entryCount_));
   if (std::fwrite(header, 1, sizeof(header), file) != sizeof(header) || std::fflush(file) != 0) {
+    RecordErrno("a write failed");
     (void)std::fclose(file);
-    (void)std::remove(path);
+    (void)RemoveFile(path);
     return nullptr;
   }
   return file;
@@ -105,10 +148,8 @@ std::FILE* Archive::CreateEmpty(const char* path) {
 
 bool Archive::LoadDirectory() {
   // every field is checked against the file's length before anything is allocated or sought
-  if (std::fseek(file_, 0, SEEK_END) != 0) return false;
-  const long fileLength = std::ftell(file_);
-  if (fileLength < 0 || fileLength > kMaxLength) return false;
-  if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  const std::int64_t fileLength = FileSize(file_);
+  if (fileLength < 0 || fileLength > kMaxLength || std::fseek(file_, 0, SEEK_SET) != 0) return false;
 
   char header[kHeaderSize];
   if (fileLength < kHeaderSize || std::fread(header, 1, sizeof(header), file_) != sizeof(header)) {
@@ -180,7 +221,11 @@ bool Archive::AddBlob(const char* name, const Blob& blob) {
   if (std::strlen(name) > kMaxEntryNameLength || blob.length < 0) return false;
   auto* entry = new ArchiveEntry;
   entry->originalSize = static_cast<std::uint32_t>(blob.length);
-  entry->data = new unsigned char[entry->originalSize];  // non-null also for 0 bytes
+  entry->data = new (std::nothrow) unsigned char[entry->originalSize];  // non-null also for 0 bytes
+  if (entry->data == nullptr) {
+    delete entry;
+    return false;
+  }
   if (blob.length > 0) std::memcpy(entry->data, blob.buffer, entry->originalSize);
   return AddEntry(name, entry);
 }
@@ -220,11 +265,7 @@ void Archive::Remove(const char* name) {
 
 std::int32_t Archive::FileLength() {
   if (file_ == nullptr) return 0;
-  std::fpos_t position;
-  if (std::fgetpos(file_, &position) != 0) return 0;
-  long length = -1;
-  if (std::fseek(file_, 0, SEEK_END) == 0) length = std::ftell(file_);
-  (void)std::fsetpos(file_, &position);
+  const std::int64_t length = FileSize(file_);
   return length >= 0 && length <= kMaxLength ? static_cast<std::int32_t>(length) : 0;
 }
 

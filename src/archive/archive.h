@@ -29,17 +29,21 @@ class ArchiveEntry final : public EntryBase {
 
 class Archive final : public IArchive {
  public:
-  // Opens the archive at `path` for reading and writing and loads its directory. When the file cannot
-  // be opened and `create` is true, creates an empty archive there. A file that exists but is not a
-  // well-formed archive is left untouched and the archive is not open. Ask IsOpen afterwards.
+  // Opens the archive at `path` for reading and writing (for reading alone when writing is refused,
+  // as for a read-only file) and loads its directory. When nothing exists at `path` and `create` is
+  // true, creates an empty archive there. A file that exists but is not a well-formed archive is left
+  // untouched and the archive is not open. Ask IsOpen afterwards.
   Archive(const char* path, bool create);
+  // An empty archive for `path` that exists in memory alone: nothing on disk is read or changed until
+  // Save puts the complete archive there, replacing whatever file has that name.
+  static Archive StartNew(const char* path) { return Archive(path); }
   // Closes the file and releases the path, every entry and the table.
   ~Archive();
 
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
 
-  bool IsOpen() const override { return file_ != nullptr; }
+  bool IsOpen() const override { return open_; }
   bool Extract(const char* name, Blob* out) override;
   void FreeBlob(Blob* blob) override;
   bool Contains(const char* name) const override;
@@ -60,8 +64,8 @@ class Archive final : public IArchive {
     entries_.Walk([&visit](const NameNode* node) { visit(node->name); });
   }
 
-  // The current length of the archive file; the stream position is left where it was. 0 when the
-  // archive is not open.
+  // The current length of the archive file; the stream position is left where it was. 0 when there is
+  // no file (not open, or new and not saved yet).
   std::int32_t FileLength();
   // The sum of every entry's original size, wrapping like a 32-bit signed counter.
   std::int32_t TotalOriginalSize() const;
@@ -71,7 +75,11 @@ class Archive final : public IArchive {
   std::int32_t EntryCount() const { return entryCount_; }
 
  private:
-  // Creates `path` holding an empty archive's header and returns it open ("w+b"), or null.
+  explicit Archive(const char* path);
+  // Opens the file at path_ for reading and writing, or for reading alone when writing is refused.
+  std::FILE* OpenExisting() const;
+  // Creates `path`, which must not exist, holding an empty archive's header and returns it open
+  // ("w+b"), or null.
   std::FILE* CreateEmpty(const char* path);
   // Reads and checks the header and directory; false when the file is not a well-formed archive.
   bool LoadDirectory();
@@ -86,6 +94,7 @@ class Archive final : public IArchive {
 
   char* path_ = nullptr;
   std::FILE* file_ = nullptr;
+  bool open_ = false;  // the file is open, or the archive is new and lives in memory
   std::int32_t headerSize_ = 0;
   std::int32_t compressionLevel_ = 0;
   std::int32_t entryCount_ = 0;

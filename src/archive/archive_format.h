@@ -20,7 +20,6 @@ namespace tovrel {
 constexpr char kArchiveMagic[4] = {'M', 'X', 'P', 'Q'};
 constexpr char kArchiveExtension[] = ".ssav";
 constexpr char kSaveExtension[] = ".sav";
-constexpr char kTempFileName[] = "$tmp$";
 constexpr std::int32_t kHeaderSize = 16;
 constexpr std::int32_t kRecordFixedSize = 16;
 constexpr std::int32_t kDefaultCompressionLevel = 6;

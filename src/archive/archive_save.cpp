@@ -1,6 +1,6 @@
-// Writing an archive anew: header, directory and every stream go into a temporary file in the working
-// directory, which is flushed to disk and only then put in the archive's place. Until that last step
-// the archive file is untouched, and a save that fails anywhere leaves it so.
+// Writing an archive anew: header, directory and every stream go into a new temporary file beside the
+// archive, which is flushed to disk and only then put in the archive's place by one rename. Until that
+// last step the archive file is untouched, and a save that fails anywhere leaves it so.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -67,11 +67,8 @@ bool Archive::WriteArchive(std::FILE* newFile) {
 
 bool Archive::Save() {
   if (!IsOpen()) return false;
-  // a leftover temporary (a killed save's, or a link that could lead anywhere) is removed, never
-  // written through; a directory of that name makes the open below fail
-  errno = 0;
-  if (!IsDirectory(kTempFileName) && std::remove(kTempFileName) != 0 && errno != ENOENT) return false;
-  std::FILE* newFile = std::fopen(kTempFileName, "w+b");
+  std::string tempPath;
+  std::FILE* newFile = CreateTempFile(path_, &tempPath);
   if (newFile == nullptr) return false;
 
   std::vector<StreamPlace> places;
@@ -80,32 +77,37 @@ bool Archive::Save() {
     auto* entry = static_cast<ArchiveEntry*>(node->value);
     places.push_back(StreamPlace{entry, entry->dataOffset, entry->storedSize});
   });
-  auto undo = [&places]() {
+  auto fail = [&]() {
+    (void)RemoveFile(tempPath.c_str());  // ours alone: nobody else has that name
     for (const StreamPlace& place : places) {
       place.entry->dataOffset = place.dataOffset;
       place.entry->storedSize = place.storedSize;
     }
+    return false;
   };
 
   // the new file must be complete and on disk before it may take the archive's place
-  bool written = WriteArchive(newFile) && FlushToDisk(newFile);
-  written = std::fclose(newFile) == 0 && written;
-  if (!written) {
-    (void)std::remove(kTempFileName);
-    undo();
-    return false;
+  errno = 0;
+  bool written = WriteArchive(newFile);
+  if (!written) RecordErrno("a write failed");
+  written = written && FlushToDisk(newFile);
+  if (std::fclose(newFile) != 0 && written) {
+    RecordErrno("closing the file failed");
+    written = false;
   }
+  if (!written) return fail();
   // the old file is only read from here on; close it, as an open file cannot be replaced everywhere
-  (void)std::fclose(file_);
+  const bool hadFile = file_ != nullptr;
+  if (hadFile) (void)std::fclose(file_);
   file_ = nullptr;
-  if (!MoveReplacing(kTempFileName, path_)) {
-    (void)std::remove(kTempFileName);
-    undo();
-    file_ = std::fopen(path_, "r+b");  // the old archive is still there, untouched
-    return false;
+  if (!MoveReplacing(tempPath.c_str(), path_)) {
+    if (hadFile) file_ = OpenExisting();  // the old archive is still there, untouched
+    open_ = file_ != nullptr || !hadFile;
+    return fail();
   }
-  file_ = std::fopen(path_, "r+b");
-  return file_ != nullptr;
+  file_ = OpenExisting();
+  open_ = file_ != nullptr;
+  return open_;
 }
 
 }  // namespace tovrel

@@ -5,8 +5,11 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
+#include <string>
 
 #include "archive/archive.h"
+#include "platform/platform.h"
 
 namespace tovrel {
 namespace {
@@ -28,7 +31,14 @@ bool Archive::Extract(const char* name, Blob* out) {
   if (node == nullptr) return false;
   const auto* entry = static_cast<const ArchiveEntry*>(node->value);
   const std::uint32_t size = entry->originalSize;
-  unsigned char* buffer = new unsigned char[size];
+  // a hostile archive may claim up to 2 GiB: a refused allocation fails this entry alone
+  unsigned char* buffer = new (std::nothrow) unsigned char[size];
+  if (buffer == nullptr) {
+    RecordFailure("not enough memory for its " + std::to_string(size) + " bytes");
+    out->buffer = nullptr;
+    out->length = 0;
+    return false;
+  }
   out->buffer = buffer;
   out->length = static_cast<std::int32_t>(size);
   if (entry->data != nullptr) {
@@ -37,6 +47,7 @@ bool Archive::Extract(const char* name, Blob* out) {
   }
 
   auto fail = [out]() {
+    RecordFailure("its data is damaged");
     delete[] out->buffer;
     out->buffer = nullptr;
     out->length = 0;
@@ -91,7 +102,10 @@ bool Archive::CompressEntry(std::FILE* newFile, NameNode* node) {
   auto* entry = static_cast<ArchiveEntry*>(node->value);
   if (!CurrentOffset(newFile, &entry->dataOffset)) return false;
   z_stream strm{};  // null zalloc/zfree/opaque: zlib's own allocator
-  if (deflateInit(&strm, compressionLevel_) != Z_OK) return false;
+  if (deflateInit(&strm, compressionLevel_) != Z_OK) {
+    RecordFailure("the compressor cannot start (not enough memory)");
+    return false;
+  }
 
   unsigned char window[kChunkSize];
   unsigned char* source = entry->data;

@@ -1,43 +1,37 @@
 #include "core/whole_file.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
-#include <system_error>
+#include <new>
+#include <string>
 
 #include "platform/platform.h"
 
 namespace tovrel {
 
-namespace {
-
-// Takes away the file a failed write leaves half-written, but only a regular file, which this write
-// created or truncated; a device such as /dev/full was merely written to and must stay.
-void RemoveHalfWritten(const char* path) {
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec)) (void)std::remove(path);
-}
-
-}  // namespace
-
 bool ReadWholeFile(const char* path, Blob* blob) {
-  if (IsDirectory(path)) return false;  // some systems open a directory for reading
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) return false;
 
-  // measure; a position the query cannot report, or one past the signed 32-bit count, is refused
-  long end = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
-  if (end < 0 || static_cast<std::uint64_t>(end) > kMaxFileSize || std::fseek(file, 0, SEEK_SET) != 0) {
+  // a size the query cannot report, or one past the signed 32-bit count, is refused
+  const std::int64_t size = FileSize(file);
+  if (size < 0 || static_cast<std::uint64_t>(size) > kMaxFileSize) {
+    RecordFailure(size < 0 ? "its size cannot be read" : "it is 2 GiB or larger");
     (void)std::fclose(file);
     return false;
   }
-  const auto length = static_cast<std::uint32_t>(end);
+  const auto length = static_cast<std::uint32_t>(size);
 
   // read into a local buffer; the Blob changes only once every byte has arrived
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]);
-  unsigned char* cursor = buffer.get();
+  unsigned char* buffer = new (std::nothrow) unsigned char[length];
+  if (buffer == nullptr) {
+    RecordFailure("not enough memory for its " + std::to_string(length) + " bytes");
+    (void)std::fclose(file);
+    return false;
+  }
+  unsigned char* cursor = buffer;
   std::uint32_t remaining = length;
+  errno = 0;
   while (remaining != 0) {
     const std::uint32_t piece = remaining < kChunkSize ? remaining : kChunkSize;
     if (std::fread(cursor, 1, piece, file) != piece) break;  // shrunk or failed: caught below
@@ -45,17 +39,20 @@ bool ReadWholeFile(const char* path, Blob* blob) {
     remaining -= piece;
   }
   const bool readFailed = remaining != 0 || std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || readFailed) return false;
-
-  blob->buffer = buffer.release();
+  if (readFailed) RecordErrno("it became shorter while it was read");
+  if (std::fclose(file) != 0 || readFailed) {
+    delete[] buffer;
+    return false;
+  }
+  blob->buffer = buffer;
   blob->length = static_cast<std::int32_t>(length);
   return true;
 }
 
 bool WriteWholeFile(const char* path, const Blob& blob) {
   if (blob.length < 0 || (blob.length > 0 && blob.buffer == nullptr)) return false;
-  if (IsDirectory(path)) return false;
-  std::FILE* file = std::fopen(path, "wb");
+  std::string tempPath;
+  std::FILE* file = CreateTempFile(path, &tempPath);
   if (file == nullptr) return false;
   // each piece goes straight from the Blob to the system: a stream buffer would only copy it once more
   // and split it into two writes; if the stream keeps its buffer, the bytes are the same
@@ -64,16 +61,25 @@ bool WriteWholeFile(const char* path, const Blob& blob) {
   const unsigned char* cursor = blob.buffer;
   auto remaining = static_cast<std::uint32_t>(blob.length);
   bool ok = true;
+  errno = 0;
   while (ok && remaining != 0) {
     const std::uint32_t piece = remaining < kChunkSize ? remaining : kChunkSize;
     ok = std::fwrite(cursor, 1, piece, file) == piece;
     cursor += piece;
     remaining -= piece;
   }
+  if (!ok || std::ferror(file) != 0) {
+    ok = false;
+    RecordErrno("a write failed");
+  }
   // a full disk often shows only when the buffered bytes are pushed out, or at close
-  ok = ok && std::ferror(file) == 0 && FlushToDisk(file);
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) RemoveHalfWritten(path);
+  ok = ok && FlushToDisk(file);
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    RecordErrno("closing the file failed");
+  }
+  ok = ok && MoveReplacing(tempPath.c_str(), path);
+  if (!ok) (void)RemoveFile(tempPath.c_str());  // ours alone: nobody else has that name
   return ok;
 }
 

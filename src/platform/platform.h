@@ -1,25 +1,38 @@
-// The few operating-system services the tool needs: absolute paths, existence tests, the search for a
-// save's files, and the safe replacement of one file by another. One implementation per OS
-// (platform_posix.cpp, platform_win32.cpp); the build picks one. Nothing here prints.
-// Paths are narrow byte strings; every function that composes a path refuses one that would not fit
-// in kMaxPath bytes (terminator included) instead of truncating it.
+// The few operating-system services the tool needs: the command line, absolute paths, existence tests,
+// the search for a save's files, opening and creating files, the safe replacement of one file by
+// another, and console text. One implementation per OS (platform_posix.cpp, platform_win32.cpp); the
+// build picks one. Nothing here prints, except WriteText.
+// Paths are byte strings: UTF-8 on Windows (converted to UTF-16 at every system call), the bytes as
+// they are on POSIX. Every function that composes a path refuses one that would not fit the platform's
+// limit instead of truncating it.
 #ifndef TOVREL_PLATFORM_PLATFORM_H_
 #define TOVREL_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace tovrel {
 
-// The longest path, terminator included: MAX_PATH (260) on Windows, PATH_MAX on POSIX.
+// The longest path, terminator included: MAX_PATH (260) UTF-16 units on Windows, PATH_MAX bytes on
+// POSIX.
 extern const std::size_t kMaxPath;
 
-// Stores in `*out` the absolute form of `path`: a relative path is joined to the current directory and
-// "." and ".." components are folded lexically; links are not resolved and the path need not exist.
-// Returns false, leaving `*out` unspecified, when the current directory cannot be read or the result
-// would not fit in kMaxPath.
+// True when `path` and its terminator fit in kMaxPath, counted as the system counts (UTF-16 units on
+// Windows, bytes on POSIX).
+bool PathFits(const std::string& path);
+
+// The program's arguments, argv[0] included: on Windows read from the UTF-16 command line and given as
+// UTF-8 (argv would hold only what the ANSI code page can spell); on POSIX argv as it is.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Stores in `*out` the absolute form of `path`, joined to the current directory when relative. On
+// POSIX only "." components and repeated separators are folded: ".." is left for the kernel, which
+// resolves it after any symbolic link before it. Windows folds as the system does (GetFullPathNameW).
+// The path need not exist. Returns false, leaving `*out` unspecified, when the current directory
+// cannot be read or the result would not fit.
 bool MakeAbsolutePath(const char* path, std::string* out);
 
 // True when something (file or directory) exists at `path`.
@@ -52,8 +65,9 @@ struct FoundFile {
 // Fills `*found` with every entry of `directory` (which ends in its separator) whose name is `baseName`
 // or begins with `baseName` followed by '.': what the pattern <directory><baseName>.* finds. The base
 // is matched literally (wildcard characters match only themselves), with the letter-case rules of the
-// platform's file system, and the names come back sorted byte by byte. Returns false, with `*found`
-// empty, when the directory cannot be searched or nothing matches.
+// platform's file system, and the names come back sorted byte by byte. The temporary files of any run
+// of this tool (IsTempFileName) are never listed. Returns false, with `*found` empty, when the
+// directory cannot be searched or nothing matches.
 bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found);
 
 // True when `a` and `b` name the same path as the platform compares names (on Windows: in any letter
@@ -61,29 +75,85 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
 // paths built by the same rules.
 bool SamePath(const char* a, const char* b);
 
-// A key for the file `path` names: two paths name the same file exactly when their keys are equal, by
-// the same rules as SamePath (so, on Windows, in any letter case). For sets of paths.
-std::string PathKey(const char* path);
+// Opens the existing regular file at `path`, mode "rb" (reading) or "r+b" (reading and writing).
+// Never blocks and never opens anything else: a FIFO, socket, device or directory is refused. Returns
+// null on failure, with the reason left for LastFailure.
+std::FILE* OpenFile(const char* path, const char* mode);
 
-// Puts the complete file `from` in the place of `to`. A file already at `to` stays intact until this
-// succeeds; there is no moment at which neither file is at `to`. Works across file systems (by copying
-// and syncing when a rename cannot). On success `from` is gone; on failure `to` is unchanged and
-// `from` is left as it was.
+// Creates the file `path`, which must not exist yet, and opens it for reading and writing ("w+b").
+// Exclusive: a name that exists, even as a dangling link, is never opened, truncated or written
+// through. Null on failure, with the reason left for LastFailure.
+std::FILE* CreateNewFile(const char* path);
+
+// Creates a new empty file under a unique name in the directory of `target` (so on its file system),
+// as CreateNewFile does, and stores its path in `*tempPath`. Its name has the form
+// "~tovrel-XXXXXXXX.tmp" with eight lower-case letters or digits, whatever `target` is called.
+std::FILE* CreateTempFile(const char* target, std::string* tempPath);
+
+// True when the file name `name` (without directory) has the form CreateTempFile gives.
+bool IsTempFileName(const char* name);
+
+// The temporary file name CreateTempFile tries for `seed` (each implementation draws its own seeds).
+std::string TempFileName(std::uint64_t seed);
+
+// Puts the complete file `from` (a temporary of ours, closed) in the place of `to` by one rename on one
+// file system, and pushes that change to disk. A file already at `to` passes its permission bits on to
+// the new file (and, where the system allows, its owner); one the running user may not write (no write
+// permission, or the read-only attribute) is not replaced. On Windows a replacement that another
+// program blocks for a moment is retried for about two seconds. On failure `to` is unchanged, `from`
+// is left as it was, and the reason is left for LastFailure.
 bool MoveReplacing(const char* from, const char* to);
+
+// Removes the file at `path` (a temporary of ours), retrying on Windows like MoveReplacing. False when
+// it is still there. LastFailure is left as it was: a removal tidies up after another failure, and
+// that one's reason is the one to report.
+bool RemoveFile(const char* path);
+
+// The pause in milliseconds before try number `attempt` (1 for the first retry) of a replacement or
+// removal that another program blocked, or -1 to give up: the pauses grow and add up to about two
+// seconds. `transient` says whether the failure was of the kind that passes (a sharing, lock or
+// access violation while another program holds the file); any other failure is final at once.
+int RetryPause(bool transient, int attempt);
+
+// The length of the open `file`, whatever its size (a 64-bit query on every platform); -1 when it
+// cannot be had. The stream position is left where it was.
+std::int64_t FileSize(std::FILE* file);
 
 // Pushes `file`'s buffered bytes to the operating system and then to the disk (fflush, then fsync or
 // FlushFileBuffers). Returns false when either step fails.
 bool FlushToDisk(std::FILE* file);
 
-// Called just before the process exits. On a console that belongs to this process alone (a file dropped
-// on Tovrel.exe in Explorer), writes a prompt to that console (not to stdout) and waits for Enter so the
-// report can be read; otherwise does nothing.
+// The reason for the latest failure of a function of this layer, in the system's own words.
+std::string LastFailure();
+
+// Makes the C library's errno the latest failure (for a failed C library call made outside this
+// layer), or `otherwise` when errno is 0.
+void RecordErrno(const char* otherwise);
+
+// Makes `reason` the latest failure.
+void RecordFailure(const std::string& reason);
+
+// Writes the UTF-8 `text` to `stream` (stdout or stderr). On a Windows console it goes out as UTF-16,
+// so every character shows; anywhere else the bytes go out as they are.
+void WriteText(std::FILE* stream, const std::string& text);
+
+// Called just before the process exits. On a visible console that belongs to this process alone (a
+// file dropped on Tovrel.exe in Explorer), writes a prompt to that console (not to stdout) and waits
+// for Enter so the report can be read; otherwise does nothing.
 void HoldConsoleIfOwned();
 
-// The rule HoldConsoleIfOwned follows: true only when the console has this process alone
-// (`consoleProcessCount` is 1; 0 stands for no console or a failed query) and neither stdin nor stdout
-// is redirected away from it.
-bool ShouldHoldConsole(unsigned long consoleProcessCount, bool stdinIsConsole, bool stdoutIsConsole);
+// What HoldConsoleIfOwned knows of the console it may hold.
+struct ConsoleState {
+  unsigned long processCount;  // processes attached to the console; 0 for none or a failed query
+  bool stdinIsConsole;
+  bool stdoutIsConsole;
+  bool windowVisible;   // the console has a window, and it is visible
+  bool startedHidden;   // the process was started with SW_HIDE
+};
+
+// The rule HoldConsoleIfOwned follows: true only when the console has this process alone, neither
+// stdin nor stdout is redirected away from it, and a person can see its window.
+bool ShouldHoldConsole(const ConsoleState& console);
 
 }  // namespace tovrel
 

@@ -1,10 +1,10 @@
-// POSIX implementation of the platform layer: lexical absolute paths, stat-based tests, an opendir
-// search, and file replacement by rename with a copy fallback across file systems.
-#include "platform/platform.h"
-
+// POSIX implementation of the platform layer: absolute paths that leave ".." to the kernel, stat-based
+// tests, an opendir search, files opened without blocking and created exclusively, and file
+// replacement by rename.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,14 +13,26 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace tovrel {
 
 const std::size_t kMaxPath = PATH_MAX;
 
 namespace {
 
-// A path fits when it and its terminator take at most kMaxPath bytes.
-bool Fits(const std::string& path) { return path.size() < kMaxPath; }
+std::string lastFailure;
+
+// Records the reason behind the failed system call that set errno.
+bool FailWithErrno() {
+  lastFailure = std::strerror(errno);
+  return false;
+}
+
+bool Fail(const char* reason) {
+  lastFailure = reason;
+  return false;
+}
 
 // The directory part of `path` (without its last separator), "." when it has none.
 std::string DirectoryOf(const char* path) {
@@ -33,64 +45,27 @@ std::string DirectoryOf(const char* path) {
 // Pushes a directory's entry list to disk so a completed rename survives a crash. Best effort: some
 // file systems cannot sync a directory, and the rename has already happened either way.
 void SyncDirectoryOf(const char* path) {
-  const int fd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   (void)fsync(fd);
   (void)close(fd);
 }
 
-// Copies the whole of `in` into `out`. False on any short read or write.
-bool CopyStream(std::FILE* in, std::FILE* out) {
-  unsigned char buffer[16384];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-    if (got > 0 && std::fwrite(buffer, 1, got, out) != got) return false;
-    if (got < sizeof buffer) break;
-  }
-  return !std::ferror(in) && !std::ferror(out);
-}
-
-// The rename could not cross file systems: copy `from` into a fresh file beside `to`, sync it, and
-// rename that over `to` so the switch stays a single step. `to` is untouched until that rename.
-bool CopyAcross(const char* from, const char* to) {
-  std::string tempPath = DirectoryOf(to) + "/.tovrel-XXXXXX";
-  if (!Fits(tempPath)) return false;
-  std::FILE* in = std::fopen(from, "rb");
-  if (in == nullptr) return false;
-  struct stat fromInfo;
-  if (fstat(fileno(in), &fromInfo) != 0) {
-    (void)std::fclose(in);
-    return false;
-  }
-  const int fd = mkstemp(&tempPath[0]);
-  if (fd < 0) {
-    (void)std::fclose(in);
-    return false;
-  }
-  std::FILE* out = fdopen(fd, "wb");
-  if (out == nullptr) {
+// A stdio stream over the descriptor `fd`, which it then owns; on failure `fd` is closed.
+std::FILE* StreamOf(int fd, const char* mode) {
+  std::FILE* file = fdopen(fd, mode);
+  if (file == nullptr) {
+    (void)FailWithErrno();
     (void)close(fd);
-    (void)std::remove(tempPath.c_str());
-    (void)std::fclose(in);
-    return false;
   }
-  // mkstemp makes the file private; give it the source's permissions, as a rename would have
-  bool ok = fchmod(fd, fromInfo.st_mode & 07777) == 0;
-  ok = ok && CopyStream(in, out) && FlushToDisk(out);
-  (void)std::fclose(in);  // read-only: nothing to lose on close
-  ok = (std::fclose(out) == 0) && ok;
-  ok = ok && std::rename(tempPath.c_str(), to) == 0;
-  if (!ok) {
-    (void)std::remove(tempPath.c_str());
-    return false;
-  }
-  SyncDirectoryOf(to);
-  // `to` now holds the new file; a source that cannot be removed is only a leftover, not a failure
-  (void)std::remove(from);
-  return true;
+  return file;
 }
 
 }  // namespace
+
+bool PathFits(const std::string& path) { return path.size() < kMaxPath; }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 bool MakeAbsolutePath(const char* path, std::string* out) {
   std::string joined;
@@ -102,28 +77,21 @@ bool MakeAbsolutePath(const char* path, std::string* out) {
   }
   joined += path;
 
-  // fold "." and ".." component by component; ".." at the root stays at the root
-  std::vector<std::string> parts;
+  // drop "." components and empty ones; ".." stays, since only the kernel knows where it leads
+  // after a symbolic link
+  std::string result;
   std::size_t start = 0;
   while (start <= joined.size()) {
     std::size_t end = joined.find('/', start);
     if (end == std::string::npos) end = joined.size();
     const std::string part = joined.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
+    if (!part.empty() && part != ".") result += "/" + part;
     start = end + 1;
   }
-  std::string result;
-  for (const std::string& part : parts) result += "/" + part;
   // a trailing separator says "directory": keep it, so "x.sav/" does not turn into the file x.sav
-  const std::size_t lastSlash = joined.rfind('/');
-  const std::string last = joined.substr(lastSlash + 1);
-  const bool trailing = last.empty() || last == "." || last == "..";
-  if (result.empty() || trailing) result += '/';
-  if (!Fits(result)) return false;
+  const std::string last = joined.substr(joined.rfind('/') + 1);
+  if (result.empty() || last.empty() || last == "." || last == "..") result += '/';
+  if (!PathFits(result)) return false;
   *out = result;
   return true;
 }
@@ -143,9 +111,8 @@ bool SplitPath(const char* fullPath, PathParts* parts) {
   const char* slash = std::strrchr(fullPath, '/');
   if (slash == nullptr) return false;
   const char* name = slash + 1;
-  const char* dot = std::strrchr(name, '.');
-  if (dot == nullptr) dot = name + std::strlen(name);
   parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
+  const char* dot = FindExtension(name);
   parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
   parts->extension.assign(dot);
   return true;
@@ -172,13 +139,13 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
       break;
     }
     const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || IsTempFileName(name)) continue;
     // a literal prefix compare: '*', '?' and '[' in the base match only themselves
     if (std::strncmp(name, baseName, baseLength) != 0) continue;
     if (name[baseLength] != '\0' && name[baseLength] != '.') continue;
     const std::string fullPath = std::string(directory) + name;
     // a dangling link or an entry that vanished is not a directory; reading it will tell the rest
-    found->push_back(FoundFile{name, Fits(fullPath) && IsDirectory(fullPath.c_str())});
+    found->push_back(FoundFile{name, PathFits(fullPath) && IsDirectory(fullPath.c_str())});
   }
   (void)closedir(dir);
   if (readFailed || found->empty()) {
@@ -193,21 +160,110 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
 
 bool SamePath(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
-std::string PathKey(const char* path) { return path; }
+std::FILE* OpenFile(const char* path, const char* mode) {
+  const bool write = std::strcmp(mode, "r+b") == 0;
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever
+  const int fd = open(path, (write ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    (void)FailWithErrno();
+    return nullptr;
+  }
+  struct stat info;
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!regular) {
+    (void)Fail("it is not a regular file");
+    (void)close(fd);
+    return nullptr;
+  }
+  // reads of a regular file never wait anyway; clear the flag so nothing else sees it
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    (void)FailWithErrno();
+    (void)close(fd);
+    return nullptr;
+  }
+  return StreamOf(fd, mode);
+}
+
+std::FILE* CreateNewFile(const char* path) {
+  // O_EXCL with O_CREAT also refuses a symbolic link at `path`, dangling or not
+  const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    (void)FailWithErrno();
+    return nullptr;
+  }
+  return StreamOf(fd, "w+b");
+}
+
+std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
+  static std::uint64_t counter = 0;
+  const std::string directory = DirectoryOf(target) + "/";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    timespec now{};
+    (void)clock_gettime(CLOCK_REALTIME, &now);
+    // distinct across processes (pid), runs (time) and calls (counter); mixed so names scatter
+    std::uint64_t seed = (static_cast<std::uint64_t>(getpid()) << 32) ^
+                         static_cast<std::uint64_t>(now.tv_nsec) ^
+                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+    seed ^= seed >> 29;
+    seed *= 0xBF58476D1CE4E5B9ULL;
+    seed ^= seed >> 32;
+    const std::string path = directory + TempFileName(seed);
+    if (!PathFits(path)) {
+      (void)Fail("the temporary file's path would be too long");
+      return nullptr;
+    }
+    std::FILE* file = CreateNewFile(path.c_str());
+    if (file != nullptr) {
+      *tempPath = path;
+      return file;
+    }
+    if (errno != EEXIST) return nullptr;
+  }
+  return nullptr;
+}
 
 bool MoveReplacing(const char* from, const char* to) {
-  if (std::rename(from, to) == 0) {
-    SyncDirectoryOf(to);
-    return true;
+  struct stat target;
+  if (lstat(to, &target) == 0 && S_ISREG(target.st_mode)) {
+    // rename ignores the target's permissions: honour them, as opening it for writing would
+    if (access(to, W_OK) != 0) return errno == EACCES ? Fail("the file is read-only") : FailWithErrno();
+    // the new file takes the old one's permission bits and, where allowed, its owner
+    const int fd = open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return FailWithErrno();
+    (void)fchown(fd, target.st_uid, target.st_gid);  // only root may give a file away
+    const bool kept = fchmod(fd, target.st_mode & 07777) == 0;
+    (void)close(fd);
+    if (!kept) return FailWithErrno();
   }
-  if (errno != EXDEV) return false;
-  return CopyAcross(from, to);
+  if (std::rename(from, to) != 0) return FailWithErrno();
+  SyncDirectoryOf(to);
+  return true;
+}
+
+bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
+
+std::int64_t FileSize(std::FILE* file) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0) return -1;
+  return static_cast<std::int64_t>(info.st_size);
 }
 
 bool FlushToDisk(std::FILE* file) {
-  if (std::fflush(file) != 0) return false;
+  if (std::fflush(file) != 0) return FailWithErrno();
   // EINVAL: the file is of a kind that has nothing to sync (a pipe, a character device)
-  return fsync(fileno(file)) == 0 || errno == EINVAL;
+  if (fsync(fileno(file)) != 0 && errno != EINVAL) return FailWithErrno();
+  return true;
+}
+
+std::string LastFailure() { return lastFailure; }
+
+void RecordErrno(const char* otherwise) { lastFailure = errno != 0 ? std::strerror(errno) : otherwise; }
+
+void RecordFailure(const std::string& reason) { lastFailure = reason; }
+
+void WriteText(std::FILE* stream, const std::string& text) {
+  (void)std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 void HoldConsoleIfOwned() {}
