@@ -5,11 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -22,44 +20,41 @@ namespace fs = std::filesystem;
 
 namespace tovrel {
 namespace test {
-namespace {
-
-std::string MakeUniqueDir(const fs::path& parent) {
-  static std::atomic<unsigned> counter{0};
-  std::random_device rd;
-  const auto stamp = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::ostringstream name;
-    name << "tovrel-test-" << rd() << "-" << stamp << "-" << counter++;
-    const fs::path dir = parent / name.str();
-    std::error_code ec;
-    if (fs::create_directory(dir, ec)) return dir.string();
-  }
-  ADD_FAILURE() << "cannot create a scratch directory under " << parent;
-  return parent.string();
-}
-
-}  // namespace
 
 void DirectHeapPool::SetUp() { CreatePool(kDirectHeapMode); }
 
 void DirectHeapPool::TearDown() { DestroyPool(); }
 
-ScratchDir::ScratchDir() : path_(MakeUniqueDir(fs::temp_directory_path())) {}
+fs::path FsPath(const std::string& path) {
+#ifdef _WIN32
+  return fs::u8path(path);
+#else
+  return fs::path(path);
+#endif
+}
 
-ScratchDir::ScratchDir(const std::string& parent) : path_(MakeUniqueDir(parent)) {}
+ScratchDir::ScratchDir(const std::string& parent) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path base = parent.empty() ? fs::temp_directory_path() : FsPath(parent);
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path dir =
+        base / ("tovrel-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(stamp) + "-" +
+                std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(dir, ec)) path_ = dir.u8string();
+  }
+  if (path_.empty()) ADD_FAILURE() << "cannot create a scratch directory under " << base;
+}
 
 ScratchDir::~ScratchDir() {
   std::error_code ec;
-  fs::remove_all(path_, ec);
+  fs::remove_all(FsPath(path_), ec);
 }
 
-std::string ScratchDir::Path(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string ScratchDir::Path(const std::string& name) const { return (FsPath(path_) / FsPath(name)).u8string(); }
 
-CurrentDir::CurrentDir(const std::string& dir) : previous_(fs::current_path().string()) {
-  fs::current_path(dir);
-}
+CurrentDir::CurrentDir(const std::string& dir) : previous_(fs::current_path()) { fs::current_path(FsPath(dir)); }
 
 CurrentDir::~CurrentDir() {
   std::error_code ec;
@@ -68,23 +63,13 @@ CurrentDir::~CurrentDir() {
 
 std::string FromHex(const std::string& hex) {
   std::string bytes;
-  int high = -1;
-  for (char c : hex) {
-    int v;
-    if (c >= '0' && c <= '9') {
-      v = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      v = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      v = c - 'A' + 10;
-    } else {
-      continue;
-    }
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>(high * 16 + v));
-      high = -1;
+  std::string pair;
+  for (const char c : hex) {
+    if (c == ' ') continue;
+    pair += c;
+    if (pair.size() == 2) {
+      bytes.push_back(static_cast<char>(std::stoi(pair, nullptr, 16)));
+      pair.clear();
     }
   }
   return bytes;
@@ -98,25 +83,23 @@ std::string RandomBytes(std::size_t length, std::uint32_t seed) {
 }
 
 std::string TextBytes(std::size_t length, std::uint32_t seed) {
-  static const char* const kWords[] = {"castle ", "sword ", "gold=", "42 ", "quest\n", "player.x=",
-                                       "-17 ",    "inventory ", "level:3 ", "\t"};
+  static const char* const kWords[] = {"castle ", "sword ", "gold=", "42 ", "quest\n", "player.x=", "-17 "};
   std::mt19937 gen(seed);
   std::string bytes;
-  bytes.reserve(length);
-  while (bytes.size() < length) bytes += kWords[gen() % (sizeof(kWords) / sizeof(kWords[0]))];
+  while (bytes.size() < length) bytes += kWords[gen() % std::size(kWords)];
   bytes.resize(length);
   return bytes;
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   ASSERT_TRUE(out.good()) << "cannot write fixture " << path;
 }
 
 std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) {
     ADD_FAILURE() << "cannot read " << path;
     return std::string();
@@ -126,7 +109,7 @@ std::string ReadBytes(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(FsPath(path), ec));
 }
 
 void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value) {
@@ -151,19 +134,20 @@ std::string ExtractString(IArchive* archive, const char* name) {
   return bytes;
 }
 
-ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args) {
+ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args,
+                   const std::string& wrapper) {
   ScratchDir capture;
   const std::string outPath = capture.Path("stdout");
   const std::string errPath = capture.Path("stderr");
 #ifdef _WIN32
-  const std::string command = "cd /d \"" + workDir + "\" && \"" + toolPath + "\" " + args + " <NUL >\"" +
-                              outPath + "\" 2>\"" + errPath + "\"";
-  // cmd.exe strips the outer quotes of a command line that starts with one.
-  const int status = std::system(("\"" + command + "\"").c_str());
-  const int exitCode = status;
+  (void)wrapper;
+  const std::string command = "\"cd /d \"" + workDir + "\" && \"" + toolPath + "\" " + args + " <NUL >\"" +
+                              outPath + "\" 2>\"" + errPath + "\"\"";  // cmd.exe strips the outer quotes
+  // as UTF-16, so names outside the ANSI code page reach cmd.exe whole
+  const int exitCode = _wsystem(FsPath(command).wstring().c_str());
 #else
-  const std::string command = "cd '" + workDir + "' && '" + toolPath + "' " + args + " </dev/null >'" +
-                              outPath + "' 2>'" + errPath + "'";
+  const std::string command = "cd '" + workDir + "' && " + wrapper + "'" + toolPath + "' " + args +
+                              " </dev/null >'" + outPath + "' 2>'" + errPath + "'";
   const int status = std::system(command.c_str());
   const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 #endif

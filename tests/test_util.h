@@ -1,11 +1,12 @@
-// Helpers shared by the test executables: scratch directories, hex fixtures, whole-file byte access and
-// running the real tool as a subprocess.
+// Helpers shared by the test executables: scratch directories, fixtures, whole-file byte access and
+// running the real tool as a subprocess. Paths are UTF-8 strings, as in the tool itself.
 #ifndef TOVREL_TESTS_TEST_UTIL_H_
 #define TOVREL_TESTS_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "core/common.h"
@@ -24,12 +25,14 @@ class DirectHeapPool : public ::testing::Environment {
   void TearDown() override;
 };
 
+// The UTF-8 path `path` as the standard library takes it on this platform.
+std::filesystem::path FsPath(const std::string& path);
+
 // A fresh empty directory under the system's temporary folder (or under `parent` when given), removed
 // with everything in it when the object goes out of scope.
 class ScratchDir {
  public:
-  ScratchDir();
-  explicit ScratchDir(const std::string& parent);
+  explicit ScratchDir(const std::string& parent = "");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -52,7 +55,7 @@ class CurrentDir {
   CurrentDir& operator=(const CurrentDir&) = delete;
 
  private:
-  std::string previous_;
+  std::filesystem::path previous_;
 };
 
 // The bytes written as hex digits in `hex`; spaces are ignored.
@@ -83,8 +86,10 @@ struct ToolResult {
 };
 
 // Runs the tool at `toolPath` with `args` (already quoted as a shell would need) in the directory
-// `workDir`, with stdin empty, and captures both output streams.
-ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args);
+// `workDir`, with stdin empty, and captures both output streams. On POSIX `wrapper` is a shell prefix
+// put before the tool (a `timeout`, `setpriv`, or `ulimit ... &&`).
+ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args,
+                   const std::string& wrapper = "");
 
 }  // namespace test
 }  // namespace tovrel
