@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -107,14 +106,10 @@ std::string Report(std::size_t files, std::int64_t archiveBytes, std::int64_t or
 
 std::int64_t SizeOf(const std::string& path) { return static_cast<std::int64_t>(fs::file_size(FsPath(path))); }
 
-// The names in `dir`, sorted; in lower case on Windows, where letter case names no other file.
+// The names in `dir`, sorted.
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(FsPath(dir))) {
-    std::string name = e.path().filename().u8string();
-    if (kWindows) std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    names.push_back(name);
-  }
+  for (const auto& e : fs::directory_iterator(FsPath(dir))) names.push_back(e.path().filename().u8string());
   std::sort(names.begin(), names.end());
   return names;
 }

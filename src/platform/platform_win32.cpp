@@ -1,6 +1,8 @@
-// Win32 implementation of the platform layer: the runtime's _fullpath, _access and _splitpath_s, a
-// FindFirstFileA search filtered to the literal base name, case-insensitive names as the file system
-// compares them, and file replacement by MoveFileExA. <windows.h> stays inside this file.
+// Win32 implementation of the platform layer. Paths arrive as UTF-8 and reach the system as UTF-16
+// through the wide-character functions; names the system gives back leave as UTF-8. Files are opened
+// with CreateFileW and handed to the C runtime as FILE*; a replacement or removal that another program
+// blocks for a moment is retried. The latest failure's reason is kept in this file for LastFailure.
+// <windows.h> stays inside this file.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -9,13 +11,20 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
-#include <io.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <cerrno>
+#include <climits>
 #include <cstring>
+#include <cwchar>
+
+// msvcrt's own split of the UTF-16 command line, the one its narrow argv comes from. MinGW declares
+// it only in a private header; the last argument points to the runtime's one-int startup record.
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards,
+                                      int* startupInfo);
 
 namespace tovrel {
 
@@ -23,13 +32,82 @@ const std::size_t kMaxPath = MAX_PATH;
 
 namespace {
 
-// A path fits when it and its terminator take at most kMaxPath bytes.
-bool Fits(const std::string& path) { return path.size() < kMaxPath; }
+// The reason for the latest failure of this layer.
+std::string& FailureText() {
+  static std::string text;
+  return text;
+}
+
+// The `length` UTF-16 units at `wide` as UTF-8. A lone surrogate, which names may hold but Unicode
+// cannot spell, becomes '?': no Windows name holds a '?', so such a name fails where it is used
+// instead of naming some other file.
+std::string ToUtf8(const wchar_t* wide, std::size_t length) {
+  if (length == 0 || length > INT_MAX / 4) return std::string();
+  std::wstring clean(wide, length);
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    const bool high = clean[i] >= 0xD800 && clean[i] <= 0xDBFF;
+    if (high && i + 1 < clean.size() && clean[i + 1] >= 0xDC00 && clean[i + 1] <= 0xDFFF) {
+      ++i;  // a whole pair
+    } else if (clean[i] >= 0xD800 && clean[i] <= 0xDFFF) {
+      clean[i] = L'?';
+    }
+  }
+  const int count = static_cast<int>(clean.size());
+  const int size = WideCharToMultiByte(CP_UTF8, 0, clean.data(), count, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, clean.data(), count, &text[0], size, nullptr, nullptr) != size) {
+    return std::string();
+  }
+  return text;
+}
+
+// Makes the system's own words for the error `code` the latest failure.
+void RecordSystemFailure(DWORD code) {
+  wchar_t buffer[512];
+  // MAX_WIDTH_MASK joins the message's lines; the trailing space and full stop go
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+      code, 0, buffer, sizeof buffer / sizeof buffer[0], nullptr);
+  std::size_t end = length;
+  while (end > 0 && std::wcschr(L" .\r\n", buffer[end - 1]) != nullptr) --end;
+  const std::string text = ToUtf8(buffer, end);
+  FailureText() = text.empty() ? "system error " + std::to_string(code) : text;
+}
+
+// The UTF-8 `text` as UTF-16. With `flags` MB_ERR_INVALID_CHARS, false when it is not valid UTF-8
+// (an archive's entry names can be any bytes); with 0 each bad byte becomes U+FFFD.
+bool ToWide(const std::string& text, std::wstring* wide, DWORD flags) {
+  wide->clear();
+  if (text.empty()) return true;
+  if (text.size() > INT_MAX) return false;
+  const int length = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(CP_UTF8, flags, text.data(), length, nullptr, 0);
+  if (count <= 0) return false;
+  wide->resize(static_cast<std::size_t>(count));
+  return MultiByteToWideChar(CP_UTF8, flags, text.data(), length, &(*wide)[0], count) == count;
+}
+
+// `path` as the system's UTF-16 name. False, with the reason recorded, when it is not valid UTF-8.
+bool WidePath(const char* path, std::wstring* wide) {
+  if (ToWide(path, wide, MB_ERR_INVALID_CHARS)) return true;
+  FailureText() = "the name is not valid UTF-8";
+  return false;
+}
+
+// Just past the last '\', '/' or drive colon of `path`, or `path` itself when it has none.
+const char* FinalComponent(const char* path) {
+  const char* component = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') component = p + 1;
+  }
+  return component;
+}
 
 // Closes a search handle on every way out of the search loop.
 class FindHandle {
  public:
-  FindHandle(const char* pattern, WIN32_FIND_DATAA* data) : handle_(FindFirstFileA(pattern, data)) {}
+  FindHandle(const wchar_t* pattern, WIN32_FIND_DATAW* data) : handle_(FindFirstFileW(pattern, data)) {}
   ~FindHandle() {
     if (IsValid()) (void)FindClose(handle_);
   }
@@ -43,68 +121,11 @@ class FindHandle {
   HANDLE handle_;
 };
 
-// The `length` bytes at `text` in the ANSI code page, as UTF-16. False when they do not convert.
-bool ToWide(const char* text, std::size_t length, std::wstring* wide) {
-  wide->clear();
-  if (length == 0) return true;
-  if (length > kMaxPath) return false;
-  const int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), nullptr, 0);
-  if (count <= 0) return false;
-  wide->resize(static_cast<std::size_t>(count));
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), &(*wide)[0], count) ==
-         count;
-}
-
-// True when the two byte runs are one name to the file system: equal after the system's own
-// upper-casing, character by character, with no linguistic folding (lstrcmpiA would call some
-// different names equal).
-bool SameNameIgnoringCase(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
-  std::wstring wideA;
-  std::wstring wideB;
-  if (!ToWide(a, aLength, &wideA) || !ToWide(b, bLength, &wideB)) {
-    // bytes that are no text in this code page compare only to themselves
-    return aLength == bLength && std::memcmp(a, b, aLength) == 0;
-  }
-  if (wideA.empty() || wideB.empty()) return wideA.empty() && wideB.empty();
-  return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
-                              static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
-}
-
-// Flushes the file at `path` to disk. False when it cannot be opened or flushed.
-bool FlushPathToDisk(const char* path) {
-  const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = FlushFileBuffers(file) != 0;
-  return (CloseHandle(file) != 0) && flushed;
-}
-
-// The directory part of `path` with its last separator, "." when it has none.
-std::string DirectoryOf(const char* path) {
-  const char* end = nullptr;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') end = p + 1;
-  }
-  return end == nullptr ? std::string(".") : std::string(path, static_cast<std::size_t>(end - path));
-}
-
-// The rename could not cross volumes. MOVEFILE_COPY_ALLOWED would copy straight over `to` and lose the
-// old file if the copy broke off, so the copy goes to a fresh name beside `to`, is flushed, and only
-// then renamed over `to` in one step.
-bool CopyAcross(const char* from, const char* to) {
-  // GetTempFileNameA needs room for its 14-byte name; it creates the file, so the name is ours
-  const std::string directory = DirectoryOf(to);
-  if (directory.size() + 14 >= kMaxPath) return false;
-  char tempPath[MAX_PATH];
-  if (GetTempFileNameA(directory.c_str(), "tvr", 0, tempPath) == 0) return false;
-  const bool ok = CopyFileA(from, tempPath, FALSE) != 0 && FlushPathToDisk(tempPath) &&
-                  MoveFileExA(tempPath, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) {
-    (void)DeleteFileA(tempPath);
-    return false;
-  }
-  // `to` now holds the new file; a source that cannot be removed is only a leftover, not a failure
-  (void)DeleteFileA(from);
-  return true;
+// The system handle under `stream`, or INVALID_HANDLE_VALUE.
+HANDLE HandleOf(std::FILE* stream) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  // -2: a standard stream with nothing behind it (a program started without a console)
+  return handle == -1 || handle == -2 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(handle);
 }
 
 // True when `handle` is a console (not a file, pipe or NUL).
@@ -114,51 +135,181 @@ bool IsConsole(HANDLE handle) {
          GetConsoleMode(handle, &mode) != 0;
 }
 
-}  // namespace
+// Hands the open `handle` to the C runtime as a stream in `mode`. On failure the handle is closed.
+std::FILE* StreamOver(HANDLE handle, int flags, const char* mode) {
+  errno = 0;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (fd == -1) {
+    RecordErrno("the C runtime cannot take the file");
+    (void)CloseHandle(handle);
+    return nullptr;
+  }
+  errno = 0;
+  std::FILE* stream = _fdopen(fd, mode);
+  if (stream == nullptr) {
+    RecordErrno("the C runtime cannot take the file");
+    (void)_close(fd);  // closes the handle with it
+  }
+  return stream;
+}
 
-bool MakeAbsolutePath(const char* path, std::string* out) {
-  char buffer[MAX_PATH];
-  // _fullpath folds "." and ".." lexically and fails rather than truncate a result past the buffer
-  if (_fullpath(buffer, path, sizeof buffer) == nullptr) return false;
-  const std::size_t length = strnlen(buffer, sizeof buffer);
-  if (length >= sizeof buffer) return false;
-  out->assign(buffer, length);
+// True when `handle` is a file on a disk, not a device, pipe or directory. Records the reason when
+// it is not.
+bool IsRegularFile(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    FailureText() = "it is not a regular file";
+    return false;
+  }
+  if (GetFileInformationByHandle(handle, &info) == 0) {
+    RecordSystemFailure(GetLastError());
+    return false;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    FailureText() = "it is a directory";
+    return false;
+  }
   return true;
 }
 
-bool PathExists(const char* path) { return _access(path, 0) == 0; }
+// CreateNewFile, with the system's error code in `*error` on failure (ERROR_SUCCESS when the failure
+// came from elsewhere).
+std::FILE* CreateExclusive(const char* path, DWORD* error) {
+  *error = ERROR_SUCCESS;
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return nullptr;
+  // CREATE_NEW fails on any existing name, a dangling link included, so nothing is ever truncated
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    RecordSystemFailure(*error);
+    return nullptr;
+  }
+  // a device name (NUL, COM1) may open the device itself, which is no file and not ours to remove
+  if (!IsRegularFile(handle)) {
+    (void)CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* stream = StreamOver(handle, 0, "w+b");
+  if (stream == nullptr) (void)DeleteFileW(wide.c_str());  // made just now, empty and ours
+  return stream;
+}
+
+// True for the failures another program causes while it holds a file: they pass once it lets go.
+bool IsTransient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `attempt` until it succeeds, retrying after the pauses RetryPause gives while it fails for a
+// transient reason. On failure the last reason is recorded and its code returned; ERROR_SUCCESS on
+// success. `attempt` returns the system's error code, ERROR_SUCCESS when it succeeded.
+template <typename Attempt>
+DWORD RetryWhileHeld(Attempt attempt) {
+  for (int retry = 1;; ++retry) {
+    const DWORD error = attempt();
+    if (error == ERROR_SUCCESS) return error;
+    const int pause = RetryPause(IsTransient(error), retry);
+    if (pause < 0) {
+      RecordSystemFailure(error);
+      return error;
+    }
+    Sleep(static_cast<DWORD>(pause));
+  }
+}
+
+// True when the console window exists and shows. IsWindowVisible lives in user32.dll, which is loaded
+// only for this question, so the exe imports nothing beyond KERNEL32 and msvcrt.
+bool ConsoleWindowIsVisible() {
+  const HWND window = GetConsoleWindow();
+  if (window == nullptr) return false;
+  const HMODULE user32 = LoadLibraryW(L"user32.dll");
+  if (user32 == nullptr) return false;
+  using IsWindowVisibleFunction = BOOL(WINAPI*)(HWND);
+  // through the generic function pointer type, which may be cast to any other
+  const auto isWindowVisible = reinterpret_cast<IsWindowVisibleFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user32, "IsWindowVisible")));
+  const bool visible = isWindowVisible != nullptr && isWindowVisible(window) != 0;
+  (void)FreeLibrary(user32);
+  return visible;
+}
+
+}  // namespace
+
+bool PathFits(const std::string& path) {
+  // a UTF-16 name never has more units than its UTF-8 has bytes
+  if (path.size() < kMaxPath) return true;
+  if (path.size() > INT_MAX) return false;
+  // without MB_ERR_INVALID_CHARS a stray byte counts as the one unit of U+FFFD
+  const int units = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  return units > 0 && static_cast<std::size_t>(units) < kMaxPath;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  int newMode = 0;  // the runtime's default for a failed malloc, as at startup
+  std::vector<std::string> arguments;
+  if (__wgetmainargs(&count, &wide, &environment, 0, &newMode) >= 0 && wide != nullptr && count == argc) {
+    for (int i = 0; i < count; ++i) arguments.push_back(ToUtf8(wide[i], std::wcslen(wide[i])));
+    return arguments;
+  }
+  // the runtime could not split the line again: the ANSI argv is all there is
+  for (int i = 0; i < argc; ++i) arguments.push_back(argv[i]);
+  return arguments;
+}
+
+bool MakeAbsolutePath(const char* path, std::string* out) {
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return false;
+  // an empty path names the current directory, as it does in the POSIX build
+  if (wide.empty()) wide = L".\\";
+  wchar_t buffer[MAX_PATH];
+  // the system's own folding: ".", "..", '/' as '\', trailing dots and spaces dropped. A result that
+  // does not fit comes back as the size it needs, MAX_PATH or more
+  const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, buffer, nullptr);
+  if (length == 0) {
+    RecordSystemFailure(GetLastError());
+    return false;
+  }
+  if (length >= MAX_PATH) {
+    FailureText() = "the path is too long";
+    return false;
+  }
+  *out = ToUtf8(buffer, length);
+  return !out->empty();
+}
+
+bool PathExists(const char* path) {
+  std::wstring wide;
+  return WidePath(path, &wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsDirectory(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool SplitPath(const char* fullPath, PathParts* parts) {
-  if (strnlen(fullPath, kMaxPath) >= kMaxPath) return false;
-  // each part of a path shorter than MAX_PATH fits a MAX_PATH buffer; _splitpath_s checks it anyway
-  char drive[MAX_PATH];
-  char dir[MAX_PATH];
-  char base[MAX_PATH];
-  char extension[MAX_PATH];
-  if (_splitpath_s(fullPath, drive, sizeof drive, dir, sizeof dir, base, sizeof base, extension,
-                   sizeof extension) != 0) {
-    return false;
-  }
-  if (drive[0] == '\0' && dir[0] == '\0') return false;
-  parts->directory = std::string(drive) + dir;
-  parts->baseName = base;
-  parts->extension = extension;
+  if (!PathFits(fullPath)) return false;
+  // every separator is ASCII, and no byte of a UTF-8 sequence is, so a byte scan splits safely
+  const char* name = FinalComponent(fullPath);
+  if (name == fullPath) return false;
+  const char* dot = FindExtension(fullPath);
+  parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
+  parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
+  parts->extension = dot;
   return true;
 }
 
 const char* FindExtension(const char* name) {
-  // the final component starts after the last separator of either kind or a drive's colon. Unlike
-  // PathFindExtensionA a space after the dot keeps the extension, so a save packs the same members
-  // here as on POSIX
-  const char* component = name;
-  for (const char* p = name; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') component = p + 1;
-  }
+  // unlike PathFindExtension a space after the dot keeps the extension, so a save packs the same
+  // members here as on POSIX. A non-ASCII extension is its UTF-8 bytes, stored as they are
+  const char* component = FinalComponent(name);
   const char* dot = std::strrchr(component, '.');
   return dot != nullptr ? dot : component + std::strlen(component);
 }
@@ -166,90 +317,267 @@ const char* FindExtension(const char* name) {
 bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found) {
   found->clear();
   const std::string pattern = std::string(directory) + baseName + ".*";
-  if (!Fits(pattern)) return false;
-  WIN32_FIND_DATAA data;
-  FindHandle search(pattern.c_str(), &data);
-  if (!search.IsValid()) return false;
-  const std::size_t baseLength = std::strlen(baseName);
+  if (!PathFits(pattern)) {
+    FailureText() = "the path is too long";
+    return false;
+  }
+  std::wstring widePattern;
+  std::wstring wideBase;
+  if (!WidePath(pattern.c_str(), &widePattern) || !WidePath(baseName, &wideBase)) return false;
+  WIN32_FIND_DATAW data;
+  FindHandle search(widePattern.c_str(), &data);
+  if (!search.IsValid()) {
+    RecordSystemFailure(GetLastError());
+    return false;
+  }
+  const std::size_t baseLength = wideBase.size();
   bool searchFailed = false;
   for (;;) {
-    const char* name = data.cFileName;
-    const std::size_t nameLength = strnlen(name, sizeof data.cFileName);
+    const wchar_t* name = data.cFileName;
+    const std::size_t nameLength = wcsnlen(name, sizeof data.cFileName / sizeof data.cFileName[0]);
     // the pattern also matches by 8.3 short name, and '*', '?', '<', '>' and '"' in the base are
-    // wildcards to it: keep only long names that start with the base itself
-    const bool isDot = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-    if (!isDot && nameLength >= baseLength && (name[baseLength] == '\0' || name[baseLength] == '.') &&
-        SameNameIgnoringCase(name, baseLength, baseName, baseLength)) {
-      found->push_back(FoundFile{std::string(name, nameLength), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    // wildcards to it: keep only long names that start with the base itself, in any letter case
+    const bool isDot = std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+    if (!isDot && nameLength >= baseLength && (name[baseLength] == L'\0' || name[baseLength] == L'.') &&
+        (baseLength == 0 || CompareStringOrdinal(name, static_cast<int>(baseLength), wideBase.c_str(),
+                                                 static_cast<int>(baseLength), TRUE) == CSTR_EQUAL)) {
+      std::string utf8 = ToUtf8(name, nameLength);
+      // another run's temporary is never a member, even one named like the base
+      if (!IsTempFileName(utf8.c_str())) {
+        found->push_back(FoundFile{std::move(utf8), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+      }
     }
-    if (FindNextFileA(search.Get(), &data) == 0) {
+    if (FindNextFileW(search.Get(), &data) == 0) {
       // any end but the normal one would leave a member out unnoticed
-      searchFailed = GetLastError() != ERROR_NO_MORE_FILES;
+      const DWORD error = GetLastError();
+      searchFailed = error != ERROR_NO_MORE_FILES;
+      if (searchFailed) RecordSystemFailure(error);
       break;
     }
   }
   if (searchFailed || found->empty()) {
+    if (!searchFailed) FailureText() = "no file matches";
     found->clear();
     return false;
   }
   // std::string orders by unsigned byte values, the same on every platform and locale
-  std::sort(found->begin(), found->end(), [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
+  std::sort(found->begin(), found->end(),
+            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
   return true;
 }
 
 bool SamePath(const char* a, const char* b) {
   // Windows drops trailing dots and spaces from a name and reads '/' as '\': "x.ssav." opens x.ssav.
-  // _fullpath applies the same rules, so compare what each path really names
+  // GetFullPathNameW applies the same rules, so compare what each path really names
   std::string fullA;
   std::string fullB;
   if (!MakeAbsolutePath(a, &fullA)) fullA = a;
   if (!MakeAbsolutePath(b, &fullB)) fullB = b;
-  return SameNameIgnoringCase(fullA.c_str(), fullA.size(), fullB.c_str(), fullB.size());
+  std::wstring wideA;
+  std::wstring wideB;
+  if (!ToWide(fullA, &wideA, MB_ERR_INVALID_CHARS) || !ToWide(fullB, &wideB, MB_ERR_INVALID_CHARS)) {
+    return fullA == fullB;  // bytes that are no text compare only to themselves
+  }
+  // ordinal: letter by letter as the file system folds case, with no linguistic equivalences
+  return CompareStringOrdinal(wideA.c_str(), -1, wideB.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-std::string PathKey(const char* path) {
-  // what SamePath compares: the absolute form, in upper case
-  std::string full;
-  if (!MakeAbsolutePath(path, &full)) full = path;
+std::FILE* OpenFile(const char* path, const char* mode) {
+  const bool writable = std::strcmp(mode, "r+b") == 0;
+  if (!writable && std::strcmp(mode, "rb") != 0) {
+    FailureText() = std::string("unsupported open mode ") + mode;
+    return nullptr;
+  }
   std::wstring wide;
-  if (!ToWide(full.c_str(), full.size(), &wide) || wide.empty()) return full;
-  (void)CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
-  return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+  if (!WidePath(path, &wide)) return nullptr;
+  // others may go on reading and writing it; OPEN_EXISTING never creates anything
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // a directory is refused as "access denied", which would point the user the wrong way
+    if (IsDirectory(path)) {
+      FailureText() = "it is a directory";
+    } else {
+      RecordSystemFailure(error);
+    }
+    return nullptr;
+  }
+  if (!IsRegularFile(handle)) {
+    (void)CloseHandle(handle);
+    return nullptr;
+  }
+  return StreamOver(handle, writable ? 0 : _O_RDONLY, mode);
+}
+
+std::FILE* CreateNewFile(const char* path) {
+  DWORD error;
+  return CreateExclusive(path, &error);
+}
+
+std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
+  const std::string directory(target, static_cast<std::size_t>(FinalComponent(target) - target));
+  // seeds differ between processes (the id) and between calls (the counter's ticks); a name taken
+  // all the same only moves the search on to the next one
+  LARGE_INTEGER ticks;
+  if (QueryPerformanceCounter(&ticks) == 0) ticks.QuadPart = static_cast<LONGLONG>(GetTickCount64());
+  std::uint64_t state =
+      (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ static_cast<std::uint64_t>(ticks.QuadPart);
+  constexpr int kAttempts = 40;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    // splitmix64: neighbouring states give unrelated names
+    state += 0x9E3779B97F4A7C15u;
+    std::uint64_t seed = state;
+    seed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
+    seed = (seed ^ (seed >> 27)) * 0x94D049BB133111EBu;
+    seed ^= seed >> 31;
+    const std::string path = directory + TempFileName(seed);
+    if (!PathFits(path)) {
+      FailureText() = "the path of a temporary file beside it would be too long";
+      return nullptr;
+    }
+    DWORD error;
+    std::FILE* file = CreateExclusive(path.c_str(), &error);
+    if (file != nullptr) {
+      *tempPath = path;
+      return file;
+    }
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
+  }
+  return nullptr;  // the reason recorded is the last "file exists"
 }
 
 bool MoveReplacing(const char* from, const char* to) {
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
-  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
-  return CopyAcross(from, to);
+  std::wstring wideFrom;
+  std::wstring wideTo;
+  if (!WidePath(from, &wideFrom) || !WidePath(to, &wideTo)) return false;
+  const DWORD attributes = GetFileAttributesW(wideTo.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // the system would refuse these as "access denied" only after every retry
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      FailureText() = "the file is read-only";
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      FailureText() = "it is a directory";
+      return false;
+    }
+    // the new file keeps the old one's hidden and system marks, as it keeps its folder's permissions
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kept != 0) (void)SetFileAttributesW(wideFrom.c_str(), kept);
+  }
+  return RetryWhileHeld([&]() -> DWORD {
+           if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+             return ERROR_SUCCESS;
+           }
+           return GetLastError();
+         }) == ERROR_SUCCESS;
+}
+
+bool RemoveFile(const char* path) {
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return false;
+  return RetryWhileHeld([&]() -> DWORD {
+           if (DeleteFileW(wide.c_str()) != 0) return ERROR_SUCCESS;
+           const DWORD error = GetLastError();
+           // a file already gone counts as removed
+           return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+         }) == ERROR_SUCCESS;
+}
+
+std::int64_t FileSize(std::FILE* file) {
+  const HANDLE handle = HandleOf(file);
+  if (handle == INVALID_HANDLE_VALUE) {
+    FailureText() = "the file has no system handle";
+    return -1;
+  }
+  // 64 bits wide: ftell's long is 32 bits here and would wrap past 2 GiB
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(handle, &size) == 0) {
+    RecordSystemFailure(GetLastError());
+    return -1;
+  }
+  return size.QuadPart;
 }
 
 bool FlushToDisk(std::FILE* file) {
-  if (std::fflush(file) != 0) return false;
-  const intptr_t osHandle = _get_osfhandle(_fileno(file));
-  if (osHandle == -1) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(osHandle);
+  if (std::fflush(file) != 0) {
+    RecordErrno("a write failed");
+    return false;
+  }
+  const HANDLE handle = HandleOf(file);
+  if (handle == INVALID_HANDLE_VALUE) {
+    FailureText() = "the file has no system handle";
+    return false;
+  }
   // a console or a pipe has no disk behind it (and flushing a pipe would wait for its reader)
   const DWORD type = GetFileType(handle);
   if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return true;
-  return FlushFileBuffers(handle) != 0;
+  if (FlushFileBuffers(handle) != 0) return true;
+  RecordSystemFailure(GetLastError());
+  return false;
+}
+
+std::string LastFailure() { return FailureText(); }
+
+void RecordErrno(const char* otherwise) { FailureText() = errno != 0 ? std::strerror(errno) : otherwise; }
+
+void RecordFailure(const std::string& reason) { FailureText() = reason; }
+
+void WriteText(std::FILE* stream, const std::string& text) {
+  const HANDLE handle = HandleOf(stream);
+  std::wstring wide;
+  if (!IsConsole(handle) || std::fflush(stream) != 0 || !ToWide(text, &wide, 0)) {
+    (void)std::fwrite(text.data(), 1, text.size(), stream);  // the stream keeps any error for its owner
+    return;
+  }
+  // in pieces a console takes at once, never splitting a surrogate pair
+  constexpr std::size_t kPiece = 8192;
+  std::size_t done = 0;
+  while (done < wide.size()) {
+    std::size_t piece = std::min(kPiece, wide.size() - done);
+    if (done + piece < wide.size() && wide[done + piece - 1] >= 0xD800 && wide[done + piece - 1] <= 0xDBFF)
+      --piece;
+    DWORD written = 0;
+    if (WriteConsoleW(handle, wide.data() + done, static_cast<DWORD>(piece), &written, nullptr) == 0 ||
+        written == 0) {
+      // the console refused: what is left goes out through the stream, which records any error
+      const std::string rest = ToUtf8(wide.data() + done, wide.size() - done);
+      (void)std::fwrite(rest.data(), 1, rest.size(), stream);
+      return;
+    }
+    done += std::min<std::size_t>(written, piece);
+  }
 }
 
 void HoldConsoleIfOwned() {
+  ConsoleState console{};
   DWORD processes[2];
-  const DWORD count = GetConsoleProcessList(processes, 2);
+  console.processCount = GetConsoleProcessList(processes, 2);
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (!ShouldHoldConsole(count, IsConsole(input), IsConsole(output))) return;
+  console.stdinIsConsole = IsConsole(input);
+  console.stdoutIsConsole = IsConsole(output);
+  STARTUPINFOW startup;
+  GetStartupInfoW(&startup);
+  console.startedHidden = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+  // ask about the window only when nothing else rules the hold out, so a run from a shell, a script
+  // or a hidden launcher never loads user32.dll
+  console.windowVisible = true;
+  if (ShouldHoldConsole(console)) console.windowVisible = ConsoleWindowIsVisible();
+  if (!ShouldHoldConsole(console)) return;
   // the prompt goes to the console itself, not to stdout: it is no part of the tool's output
-  static const char kPrompt[] = "\nPress Enter to exit...";
+  static const wchar_t kPrompt[] = L"\nPress Enter to exit...";
   DWORD written = 0;
-  (void)WriteConsoleA(output, kPrompt, sizeof kPrompt - 1, &written, nullptr);
+  (void)WriteConsoleW(output, kPrompt, sizeof kPrompt / sizeof kPrompt[0] - 1, &written, nullptr);
   (void)FlushConsoleInputBuffer(input);
-  char line[64];
+  wchar_t line[64];
   DWORD got = 0;
-  // ReadConsoleA in line mode returns once Enter is pressed; a longer line is read in pieces
-  while (ReadConsoleA(input, line, sizeof line, &got, nullptr) != 0 && got > 0) {
-    if (std::memchr(line, '\n', got) != nullptr || std::memchr(line, '\r', got) != nullptr) break;
+  // ReadConsoleW in line mode returns once Enter is pressed; a longer line is read in pieces
+  while (ReadConsoleW(input, line, sizeof line / sizeof line[0], &got, nullptr) != 0 && got > 0) {
+    if (std::wmemchr(line, L'\n', got) != nullptr || std::wmemchr(line, L'\r', got) != nullptr) break;
   }
 }
 
