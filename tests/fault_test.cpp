@@ -40,9 +40,9 @@ struct LimitedRun {
 LimitedRun RunLimited(const ScratchDir& dir, const std::string& arg, long blocks, bool killed = false) {
   ScratchDir capture;
   const std::string limit = blocks == kNoLimit ? "" : "ulimit -f " + std::to_string(blocks) + "; ";
-  const std::string command = "cd '" + dir.path() + "' && { sh -c '" + (killed ? "" : "trap \"\" XFSZ; ") + limit +
-                              "exec \"$0\" \"$1\"' '" + TOOL_PATH + "' '" + arg + "' </dev/null 2>&1; echo \"exit $?\"; } | cat >'" +
-                              capture.Path("out") + "'";
+  const std::string command = "cd '" + dir.path() + "' && { sh -c '" + (killed ? "" : "trap \"\" XFSZ; ") +
+                              limit + "exec \"$0\" \"$1\"' '" + TOOL_PATH + "' '" + arg +
+                              "' </dev/null 2>&1; echo \"exit $?\"; } | cat >'" + capture.Path("out") + "'";
   if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot run " << command;
   std::string output = ReadBytes(capture.Path("out"));
   const std::size_t last = output.rfind("exit ");
@@ -63,7 +63,9 @@ Files Contents(const ScratchDir& dir, bool withTemporaries = false) {
 // A save of three members: an incompressible one over two 16 KiB windows, a compressible one and a
 // small one. `seed` varies the bytes.
 Files MakeSave(std::uint32_t seed) {
-  return {{"s.sav", RandomBytes(40000 + seed, seed)}, {"s.jpg", TextBytes(30000, seed + 1)}, {"s.txt", RandomBytes(700, seed + 2)}};
+  return {{"s.sav", RandomBytes(40000 + seed, seed)},
+          {"s.jpg", TextBytes(30000, seed + 1)},
+          {"s.txt", RandomBytes(700, seed + 2)}};
 }
 
 // `files` written in a new scratch folder, with the archive `archive` beside them when it is not empty.
@@ -84,7 +86,8 @@ TEST(FaultTest, PackThatCannotWriteLeavesThePreviousArchiveAndNoLeftovers) {
   const std::string previous = PackedBytes(MakeSave(1));
   const Files save = MakeSave(2);
   const std::string packed = PackedBytes(save);
-  const long blocks = static_cast<long>((packed.size() - 1) / kBlock);  // the last block the archive cannot fit
+  const long blocks =
+      static_cast<long>((packed.size() - 1) / kBlock);  // the last block the archive cannot fit
   for (const long limit : {0L, 1L, 31L, 32L, 33L, blocks / 2, blocks}) {
     SCOPED_TRACE("limit " + std::to_string(limit) + " blocks");
     ScratchDir dir;
@@ -167,9 +170,11 @@ TEST(FaultTest, ReportThatCannotBeWrittenFailsTheRun) {
   Populate(dir, MakeSave(6), "");
   for (const char* arg : {"s.sav", "s.ssav"}) {
     SCOPED_TRACE(arg);
-    const std::string command = "cd '" + dir.path() + "' && '" + TOOL_PATH + "' " + arg + " >/dev/full 2>'" + dir.Path("err") + "'";
+    const std::string command =
+        "cd '" + dir.path() + "' && '" + TOOL_PATH + "' " + arg + " >/dev/full 2>'" + dir.Path("err") + "'";
     EXPECT_NE(0, std::system(command.c_str()));
-    EXPECT_EQ("error: cannot write to standard output: No space left on device\n", ReadBytes(dir.Path("err")));
+    EXPECT_EQ("error: cannot write to standard output: No space left on device\n",
+              ReadBytes(dir.Path("err")));
     fs::remove(dir.Path("err"));
   }
   EXPECT_EQ(MakeSave(6).at("s.sav"), ReadBytes(dir.Path("s.sav")));  // the work itself was done

@@ -42,7 +42,10 @@ TEST(PathTest, AbsolutePathsAndTheirParts) {
   // relative, ".", doubled separators, a trailing separator; ".." only Windows folds (POSIX leaves it to
   // the kernel, which knows where it leads after a link)
   std::vector<std::pair<std::string, std::string>> cases = {
-      {"x.sav", here + "/x.sav"}, {"./x.sav", here + "/x.sav"}, {"a//b", here + "/a/b"}, {"a/", here + "/a/"},
+      {"x.sav", here + "/x.sav"},
+      {"./x.sav", here + "/x.sav"},
+      {"a//b", here + "/a/b"},
+      {"a/", here + "/a/"},
       {"a/../c.sav", kWindows ? here + "/c.sav" : here + "/a/../c.sav"}};
   const std::size_t room = kMaxPath - here.size() - 2;  // directory, separator, name, terminator
   cases.push_back({std::string(room, 'a'), here + "/" + std::string(room, 'a')});
@@ -57,9 +60,12 @@ TEST(PathTest, AbsolutePathsAndTheirParts) {
   EXPECT_TRUE(PathFits(std::string(kMaxPath - 1, 'a')));
   EXPECT_FALSE(PathFits(std::string(kMaxPath, 'a')));
   // path, directory, base name, extension
-  const char* const kParts[][4] = {{"/d/autosave1.sav", "/d/", "autosave1", ".sav"}, {"/d/x.old.sav", "/d/", "x.old", ".sav"},
-                                   {"/d.x/name", "/d.x/", "name", ""},               {"/d/.bashrc", "/d/", "", ".bashrc"},
-                                   {"/d/dir/", "/d/dir/", "", ""},                    {"/x.", "/", "x", "."}};
+  const char* const kParts[][4] = {{"/d/autosave1.sav", "/d/", "autosave1", ".sav"},
+                                   {"/d/x.old.sav", "/d/", "x.old", ".sav"},
+                                   {"/d.x/name", "/d.x/", "name", ""},
+                                   {"/d/.bashrc", "/d/", "", ".bashrc"},
+                                   {"/d/dir/", "/d/dir/", "", ""},
+                                   {"/x.", "/", "x", "."}};
   for (const auto& [path, directory, base, ext] : kParts) {
     const std::string in = Native(path);
     PathParts parts;
@@ -85,18 +91,24 @@ std::string Found(const std::string& dir, const std::string& base) {
 
 TEST(ListMatchingFilesTest, FindsBaseAndBaseDotAnythingLiterallySortedButNoTemporaries) {
   ScratchDir dir;
-  for (const char* name : {"autosave1", "autosave1.SAV", "autosave1.jpg", "AUTOSAVE1.bmp", "autosave1.sav.bak",
-                           "autosave10.sav", "autosave1_x", "a[b].sav", "ab", "~tovrel-0123abcz.tmp"})
+  for (const char* name :
+       {"autosave1", "autosave1.SAV", "autosave1.jpg", "AUTOSAVE1.bmp", "autosave1.sav.bak", "autosave10.sav",
+        "autosave1_x", "a[b].sav", "ab", "~tovrel-0123abcz.tmp"})
     WriteBytes(dir.Path(name), "x");
   fs::create_directory(test::FsPath(dir.Path("autosave1.d")));
   if (!kWindows) WriteBytes(dir.Path("a*.sav"), "x");  // '*' cannot be in a Windows name
   // bytewise order; on Windows letter case does not count
-  const std::string save1 = kWindows ? "AUTOSAVE1.bmp autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.sav.bak"
-                                     : "autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.sav.bak";
+  const std::string save1 =
+      kWindows ? "AUTOSAVE1.bmp autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.sav.bak"
+               : "autosave1 autosave1.SAV autosave1.d/ autosave1.jpg autosave1.sav.bak";
   // the search's wildcards match only themselves; our temporaries are never found
-  const std::pair<const char*, std::string> kCases[] = {
-      {"autosave1", save1}, {"AUTOSAVE1", kWindows ? save1 : "AUTOSAVE1.bmp"}, {"a[b]", "a[b].sav"},
-      {"a*", kWindows ? "" : "a*.sav"}, {"a?", ""}, {"autosave", ""}, {"~tovrel-0123abcz", ""}};
+  const std::pair<const char*, std::string> kCases[] = {{"autosave1", save1},
+                                                        {"AUTOSAVE1", kWindows ? save1 : "AUTOSAVE1.bmp"},
+                                                        {"a[b]", "a[b].sav"},
+                                                        {"a*", kWindows ? "" : "a*.sav"},
+                                                        {"a?", ""},
+                                                        {"autosave", ""},
+                                                        {"~tovrel-0123abcz", ""}};
   for (const auto& [base, want] : kCases) EXPECT_EQ(want, Found(dir.path(), base)) << base;
   EXPECT_EQ("", Found(dir.Path("missing"), "autosave1"));
 }
@@ -105,7 +117,7 @@ TEST(SamePathTest, ComparesAsTheFileSystemDoes) {
   // the other path, and whether it is the same here and on Windows, which ignores letter case and
   // trailing dots and spaces
   const std::tuple<const char*, bool, bool> kCases[] = {
-      {"/d/x.ssav", true, true},  {"/d/x.ssa", false, false},  {"/e/x.ssav", false, false},
+      {"/d/x.ssav", true, true},  {"/d/x.ssa", false, false},   {"/e/x.ssav", false, false},
       {"/d/X.SSAV", false, true}, {"/d/x.ssav. ", false, true}, {"/d/x.ssav.x", false, false}};
   const std::string a = (kWindows ? "C:" : "") + Native("/d/x.ssav");
   for (const auto& [other, same, sameOnWindows] : kCases) {
@@ -138,7 +150,8 @@ TEST(FileTest, TemporariesAreExclusiveAndReplaceWhole) {
   }
   std::sort(temps.begin(), temps.end());
   EXPECT_EQ(temps.end(), std::unique(temps.begin(), temps.end()));
-  for (const char* name : {"~tovrel-abc.tmp", "~tovrel-0123ABCD.tmp", "~tovrel-0123abcd.tmpx", "x~tovrel-0123abcd.tmp"}) {
+  for (const char* name :
+       {"~tovrel-abc.tmp", "~tovrel-0123ABCD.tmp", "~tovrel-0123abcd.tmpx", "x~tovrel-0123abcd.tmp"}) {
     EXPECT_FALSE(IsTempFileName(name)) << name;
   }
 

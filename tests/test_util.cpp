@@ -38,9 +38,8 @@ ScratchDir::ScratchDir(const std::string& parent) {
   const fs::path base = parent.empty() ? fs::temp_directory_path() : FsPath(parent);
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-    const fs::path dir =
-        base / ("tovrel-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(stamp) + "-" +
-                std::to_string(counter++));
+    const fs::path dir = base / ("tovrel-test-" + std::to_string(std::random_device{}()) + "-" +
+                                 std::to_string(stamp) + "-" + std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(dir, ec)) path_ = dir.u8string();
   }
@@ -52,9 +51,13 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(FsPath(path_), ec);
 }
 
-std::string ScratchDir::Path(const std::string& name) const { return (FsPath(path_) / FsPath(name)).u8string(); }
+std::string ScratchDir::Path(const std::string& name) const {
+  return (FsPath(path_) / FsPath(name)).u8string();
+}
 
-CurrentDir::CurrentDir(const std::string& dir) : previous_(fs::current_path()) { fs::current_path(FsPath(dir)); }
+CurrentDir::CurrentDir(const std::string& dir) : previous_(fs::current_path()) {
+  fs::current_path(FsPath(dir));
+}
 
 CurrentDir::~CurrentDir() {
   std::error_code ec;
