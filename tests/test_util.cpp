@@ -55,15 +55,6 @@ std::string ScratchDir::Path(const std::string& name) const {
   return (FsPath(path_) / FsPath(name)).u8string();
 }
 
-CurrentDir::CurrentDir(const std::string& dir) : previous_(fs::current_path()) {
-  fs::current_path(FsPath(dir));
-}
-
-CurrentDir::~CurrentDir() {
-  std::error_code ec;
-  fs::current_path(previous_, ec);
-}
-
 std::string FromHex(const std::string& hex) {
   std::string bytes;
   std::string pair;
@@ -113,6 +104,10 @@ std::string ReadBytes(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(FsPath(path), ec));
+}
+
+void WriteAll(const ScratchDir& dir, const Files& files) {
+  for (const auto& [name, bytes] : files) WriteBytes(dir.Path(name), bytes);
 }
 
 void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value) {

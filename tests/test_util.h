@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "core/common.h"
@@ -46,18 +47,6 @@ class ScratchDir {
   std::string path_;
 };
 
-// Changes the working directory for the object's lifetime.
-class CurrentDir {
- public:
-  explicit CurrentDir(const std::string& dir);
-  ~CurrentDir();
-  CurrentDir(const CurrentDir&) = delete;
-  CurrentDir& operator=(const CurrentDir&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // The bytes written as hex digits in `hex`; spaces are ignored.
 std::string FromHex(const std::string& hex);
 
@@ -65,10 +54,15 @@ std::string FromHex(const std::string& hex);
 std::string RandomBytes(std::size_t length, std::uint32_t seed);
 std::string TextBytes(std::size_t length, std::uint32_t seed);
 
+// Files by name, with their bytes.
+using Files = std::map<std::string, std::string>;
+
 // Whole-file access for fixtures. ReadBytes fails the current test when the file cannot be read.
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// Writes every file of `files` into `dir`.
+void WriteAll(const ScratchDir& dir, const Files& files);
 
 // Writes `value` little-endian into the 4 bytes at `at`.
 void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value);
