@@ -75,6 +75,7 @@ const char kOverlappingArchive[] =
     "4d585051 38000000 06000000 02000000 04000000 2e747874 38000000 0b000000 03000000 "
     "04000000 2e747875 38000000 0b000000 03000000 789c4b4c4a0600024d0127";
 const char kLowMemory[] = "ulimit -v 400000 && ";
+const char kNobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
 
 // Runs the tool in `dir`, after the POSIX shell prefix `wrapper`, under a timeout so that a hang fails
 // instead of stalling the suite. Windows writes in text mode: "\r\n" becomes "\n" here.
@@ -94,10 +95,6 @@ std::string Report(std::size_t files, std::int64_t archiveBytes, std::int64_t or
   return "Total files in archive: \t" + std::to_string(files) + "\nCompressed size: \t\t" +
          std::to_string(archiveBytes) + "\nOriginal size: \t\t\t" + std::to_string(originalBytes) +
          "\nCompress ratio: \t\t" + ratio + "%\n";
-}
-
-std::int64_t SizeOf(const std::string& path) {
-  return static_cast<std::int64_t>(fs::file_size(FsPath(path)));
 }
 
 std::size_t Count(const std::string& dir) {
@@ -213,7 +210,7 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
                       {kWindows ? "AUTOSAVE1.jpg" : "autosave1.jpg", RandomBytes(3000, 2)},
                       {kWindows ? "AutoSave1.SAV" : "autosave1.SAV", "upper case: no save, never scrambled"},
                       {"autosave1", "no extension"},
-                      {"autosave1.empty", ""}};
+                      {"autosave1.тхт", ""}};  // stored under its UTF-8 bytes
   const Files others = {{"autosave1.old.sav", "1"},   {"autosave1.sav.bak", "2"},  {"autosave10.sav", "3"},
                         {"autosave1.ssav.new", "4"},  {"autosave1.sav.part", "5"}, {"$tmp$", "6"},
                         {"~tovrel-0123abcd.tmp", "7"}};
@@ -225,7 +222,7 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
   EXPECT_EQ(0, r.exitCode);
   std::int64_t total = 0;
   for (const auto& file : save) total += static_cast<std::int64_t>(file.second.size());
-  EXPECT_EQ(kBanner + Report(save.size(), SizeOf(dir.Path("autosave1.ssav")), total), r.out);
+  EXPECT_EQ(kBanner + Report(save.size(), fs::file_size(FsPath(dir.Path("autosave1.ssav"))), total), r.out);
   ExpectLines(r.err, "note: ",
               {"autosave1.old.sav", "autosave1.sav.bak", "autosave1.ssav.new", "autosave1.sav.part",
                "holds 5 files, but unpacking writes at most 3"});
@@ -252,64 +249,47 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
 }
 
 // Packing again replaces the archive (never packing it into itself) and keeps its permissions; a second
-// argument names the archive only when it is the last; and unpacked elsewhere over older files, each
-// archive gives back every file byte for byte, the older files' permissions kept.
+// argument names the archive only when it is the last; and unpacked in another folder over older files,
+// each archive gives back every file byte for byte, the older files' permissions kept. The folders and
+// the base name are outside any one code page, and one member is named like the temporaries of old.
 TEST(PackTest, ReplacesOnlyTheArchiveItNamesAndUnpacksByteForByte) {
-  ScratchDir dir;
-  Files files = {{".sav", ""}, {".jpg", RandomBytes(20000, 2)}, {".тхт", TextBytes(3000, 3)}};
-  for (const auto& [ext, bytes] : files) WriteBytes(dir.Path("autosave1" + ext), bytes);
-  ASSERT_EQ(0, Tool(dir.path(), "autosave1.sav").exitCode);
-  const std::string first = ReadBytes(dir.Path("autosave1.ssav"));
+  ScratchDir root;
+  const std::string dir = root.Path("Сохранения 存档");
+  const std::string base = "сейв存档";
+  fs::create_directory(FsPath(dir));
+  Files files = {{"", RandomBytes(20000, 2)}, {".part", "not a temporary"}, {".sav", ""}};
+  for (const auto& [ext, bytes] : files) WriteBytes(dir + "/" + base + ext, bytes);
+  ASSERT_EQ(0, Tool(dir, Quoted(base + ".sav")).exitCode);
+  const std::string first = ReadBytes(dir + "/" + base + ".ssav");
   const auto privateMode = fs::perms::owner_read | fs::perms::owner_write;
-  fs::permissions(FsPath(dir.Path("autosave1.ssav")), privateMode);
-  for (const auto& [args, base, save] : {std::tuple{"autosave1.sav myarch", "myarch", TextBytes(40000, 4)},
-                                         {"autosave1.sav", "autosave1", TextBytes(30000, 5)},
-                                         {"autosave1.sav other extra", "autosave1", std::string("fourth")}}) {
+  fs::permissions(FsPath(dir + "/" + base + ".ssav"), privateMode);
+  for (const auto& [args, name, save] : {std::tuple{" myarch", std::string("myarch"), TextBytes(40000, 4)},
+                                         {"", base, TextBytes(30000, 5)},
+                                         {" other extra", base, std::string("fourth")}}) {
     SCOPED_TRACE(args);
     files[".sav"] = save;
-    WriteBytes(dir.Path("autosave1.sav"), save);
-    const ToolResult packed = Tool(dir.path(), args);
+    WriteBytes(dir + "/" + base + ".sav", save);
+    const ToolResult packed = Tool(dir, Quoted(base + ".sav") + args);
     EXPECT_EQ(0, packed.exitCode);
-    EXPECT_EQ(kBanner + Report(3, SizeOf(dir.Path(base + std::string(".ssav"))), 23000 + save.size()),
+    EXPECT_EQ(kBanner + Report(3, fs::file_size(FsPath(dir + "/" + name + ".ssav")), 20015 + save.size()),
               packed.out + packed.err);
-    ScratchDir elsewhere;
-    fs::copy_file(FsPath(dir.Path(base + std::string(".ssav"))),
-                  FsPath(elsewhere.Path(base + std::string(".ssav"))));
-    WriteBytes(elsewhere.Path(base + std::string(".sav")), "an older save, private");
-    fs::permissions(FsPath(elsewhere.Path(base + std::string(".sav"))), privateMode);
-    const ToolResult r = Tool(elsewhere.path(), base + std::string(".ssav ignored"));
+    const std::string elsewhere = root.Path("другая 文件夹");
+    fs::remove_all(FsPath(elsewhere));
+    fs::create_directory(FsPath(elsewhere));
+    WriteBytes(elsewhere + "/" + name + ".sav", "an older save, private");
+    fs::permissions(FsPath(elsewhere + "/" + name + ".sav"), privateMode);
+    fs::copy_file(FsPath(dir + "/" + name + ".ssav"), FsPath(elsewhere + "/" + name + ".ssav"));
+    const ToolResult r = Tool(root.path(), Quoted("другая 文件夹/" + name + ".ssav") + " ignored");
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ(packed.out, r.out + r.err);  // the same report both ways, and nothing on stderr
-    for (const auto& [ext, bytes] : files) EXPECT_EQ(bytes, ReadBytes(elsewhere.Path(base + ext))) << ext;
-    EXPECT_EQ(4u, Count(elsewhere.path()));
-    EXPECT_TRUE(kWindows ||
-                privateMode == fs::status(elsewhere.Path(base + std::string(".sav"))).permissions());
-    // myarch.ssav was made without a word about autosave1.ssav, which then is replaced, keeping its mode
-    EXPECT_TRUE(base != std::string("myarch") || first == ReadBytes(dir.Path("autosave1.ssav")));
+    for (const auto& [ext, bytes] : files) EXPECT_EQ(bytes, ReadBytes(elsewhere + "/" + name + ext)) << ext;
+    EXPECT_EQ(4u, Count(elsewhere));
+    EXPECT_TRUE(kWindows || privateMode == fs::status(elsewhere + "/" + name + ".sav").permissions());
+    // myarch.ssav is made without a word about the save's own archive, which then is replaced
+    EXPECT_TRUE(name != "myarch" || first == ReadBytes(dir + "/" + base + ".ssav"));
   }
-  EXPECT_TRUE(kWindows || privateMode == fs::status(dir.Path("autosave1.ssav")).permissions());
-  EXPECT_EQ(5u, Count(dir.path()));
-}
-
-// A save in folders and under a base name outside any one code page, with a member named like the
-// temporaries of old ("x.part"), packed and unpacked by relative paths in other such folders.
-TEST(PackTest, NamesInAnyScriptRoundTrip) {
-  ScratchDir root;
-  const std::string from = "Сохранения 存档/";
-  const std::string to = "другая 文件夹/";
-  const std::string base = "сейв存档";
-  fs::create_directory(FsPath(root.Path(from)));
-  fs::create_directory(FsPath(root.Path(to)));
-  const Files save = {
-      {base, "no extension"}, {base + ".part", "not a temporary"}, {base + ".sav", "the save"}};
-  for (const auto& [name, bytes] : save) WriteBytes(root.Path(from + name), bytes);
-  ASSERT_EQ(0, Tool(root.path(), Quoted(from + base + ".sav")).exitCode);
-  fs::rename(FsPath(root.Path(from + base + ".ssav")), FsPath(root.Path(to + base + ".ssav")));
-  const ToolResult r = Tool(root.path(), Quoted(to + base + ".ssav"));
-  EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ("", r.err);
-  for (const auto& [name, bytes] : save) EXPECT_EQ(bytes, ReadBytes(root.Path(to + name))) << name;
-  EXPECT_EQ(4u, Count(root.Path(to)));
+  EXPECT_TRUE(kWindows || privateMode == fs::status(dir + "/" + base + ".ssav").permissions());
+  EXPECT_EQ(5u, Count(dir));
 }
 
 // Runs that overlap in time, the first one long enough (20 MiB) to be saving while the second starts,
@@ -345,30 +325,28 @@ TEST(ConcurrencyTest, RunsAtTheSameTimeKeepToThemselves) {
 TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
   struct Case {
     std::string args;
-    void (*spoil)(const ScratchDir&);
+    char
+        spoil;  // what is put in the way: 'd' a directory, 's' a sparse file, 'p' a FIFO, 'l' a dangling link
+    const char* name;
+    std::uint64_t size;
     int code;
     const char* mention;
     const char* wrapper;
   };
-  std::vector<Case> cases = {
-      {"autosave1.sav adir", [](const ScratchDir& d) { fs::create_directory(FsPath(d.Path("adir.ssav"))); },
-       3, "adir.ssav", ""},
-      {"autosave1.sav",
-       [](const ScratchDir& d) { Sparse(d.Path("autosave1.big"), (std::uint64_t{4} << 30) + 5); }, 1,
-       "autosave1.big': it is 2 GiB or larger", ""},
-#ifdef _WIN32
-      {"autosave1.sav \"my|arch\"", [](const ScratchDir&) {}, 3, "my|arch.ssav",
-       ""},  // a name Windows forbids
-#else
-      {"autosave1.sav", [](const ScratchDir& d) { mkfifo(d.Path("autosave1.pipe").c_str(), 0600); }, 1,
-       "autosave1.pipe': it is not a regular file", ""},
-      {"autosave1.sav", [](const ScratchDir& d) { fs::create_symlink("gone", d.Path("autosave1.png")); }, 1,
-       "autosave1.png", ""},
-#endif
-  };
+  std::vector<Case> cases = {{"autosave1.sav adir", 'd', "adir.ssav", 0, 3, "adir.ssav", ""},
+                             {"autosave1.sav", 's', "autosave1.big", (std::uint64_t{4} << 30) + 5, 1,
+                              "autosave1.big': it is 2 GiB or larger", ""}};
+  if (kWindows) {
+    cases.push_back(
+        {"autosave1.sav \"my|arch\"", '-', "", 0, 3, "my|arch.ssav", ""});  // a name Windows forbids
+  } else {
+    cases.push_back(
+        {"autosave1.sav", 'p', "autosave1.pipe", 0, 1, "autosave1.pipe': it is not a regular file", ""});
+    cases.push_back({"autosave1.sav", 'l', "autosave1.png", 0, 1, "autosave1.png", ""});
+  }
   if (!kWindows && !kSanitized) {
-    cases.push_back({"autosave1.sav", [](const ScratchDir& d) { Sparse(d.Path("autosave1.big"), 1 << 30); },
-                     1, "autosave1.big': not enough memory", kLowMemory});
+    cases.push_back(
+        {"autosave1.sav", 's', "autosave1.big", 1 << 30, 1, "big': not enough memory", kLowMemory});
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mention);
@@ -377,7 +355,13 @@ TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
     ASSERT_EQ(0, Tool(dir.path(), "autosave1.sav").exitCode);
     const std::string previous = ReadBytes(dir.Path("autosave1.ssav"));
     WriteBytes(dir.Path("autosave1.sav"), "a newer save");
-    c.spoil(dir);
+    const std::string spoiled = dir.Path(c.name);
+    if (c.spoil == 'd') fs::create_directory(FsPath(spoiled));
+    if (c.spoil == 's') Sparse(spoiled, c.size);
+#ifndef _WIN32
+    if (c.spoil == 'p') mkfifo(spoiled.c_str(), 0600);
+    if (c.spoil == 'l') fs::create_symlink("gone", spoiled);
+#endif
     const std::size_t files = Count(dir.path());
     const ToolResult r = Tool(dir.path(), c.args, c.wrapper);
     EXPECT_EQ(c.code, r.exitCode);
@@ -428,11 +412,10 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     std::int64_t total = 0;
     for (const auto& [name, bytes] : c.entries) {
       std::string record(4, '\0');
-      test::PutFixed32(&record, 0, static_cast<std::uint32_t>(name.size()));
+      EncodeFixed32(&record[0], static_cast<std::uint32_t>(name.size()));
       const std::size_t fields = archive.find(record + name, kHeaderSize) + 4 + name.size();
       if (name == ".a") archive[DecodeFixed32(&archive[fields]) + 1500] ^= 0x40;  // damaged in its middle
-      if (name == ".big")
-        test::PutFixed32(&archive, fields + 8, 0x7FFFFFFF);  // its 2.1 MB could inflate to that
+      if (name == ".big") EncodeFixed32(&archive[fields + 8], 0x7FFFFFFF);  // its 2.1 MB may inflate to that
       total += DecodeFixed32(&archive[fields + 8]);
     }
     WriteBytes(dir.Path("x.ssav"), archive);
@@ -455,12 +438,13 @@ TEST(UnpackFailureTest, ReadOnlyArchiveUnpacksButReadOnlyFilesStay) {
   MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("the save")}, {".jpg", "new picture"}});
   WriteBytes(dir.Path("x.jpg"), "kept picture");
   for (const char* name : {"x.ssav", "x.jpg"}) fs::permissions(FsPath(dir.Path(name)), fs::perms::owner_read);
-  const std::string chown = "command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ] && chown nobody:nogroup ";
-  if (!kWindows && std::system((chown + quoted).c_str()) != 0) {
-    GTEST_SKIP() << "cannot act as an unprivileged user here (needs root and setpriv)";
+  const std::string chown = "command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ] && chown nobody:nogroup " +
+                            quoted + " && " + kNobody + "test -x '" + TOOL_PATH + "'";
+  if (!kWindows && std::system(chown.c_str()) != 0) {
+    GTEST_SKIP()
+        << "cannot run the tool as the user nobody here (needs root, setpriv and a build nobody may run)";
   }
-  const ToolResult r =
-      Tool(dir.path(), "x.ssav", kWindows ? "" : "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ");
+  const ToolResult r = Tool(dir.path(), "x.ssav", kWindows ? "" : kNobody);
   EXPECT_EQ(3, r.exitCode);
   ExpectLines(r.err, "error: ", {"x.jpg': the file is read-only"});
   EXPECT_EQ("the save", ReadBytes(dir.Path("x.sav")));

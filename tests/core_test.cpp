@@ -18,7 +18,8 @@ using Names = std::vector<std::string>;
 
 unsigned char* Alloc(std::uint32_t size) { return static_cast<unsigned char*>(PoolAlloc(size)); }
 
-// A block-mode pool of its own for each test: the mode whose layout the tool's runs never show.
+// A block-mode pool of its own for each test: the tool runs in direct-heap mode, so only these tests see
+// block mode's layout.
 class BlockModeTest : public ::testing::Test {
  protected:
   BlockModeTest() { CreatePool(/*mode=*/0); }

@@ -64,12 +64,6 @@ Files MakeSave(std::uint32_t seed) {
           {"s.txt", test::RandomBytes(700, seed + 2)}};
 }
 
-// `files` with the archive `archive` beside them.
-Files With(Files files, const std::string& archive) {
-  files["s.ssav"] = archive;
-  return files;
-}
-
 // The archive of `save`, packed without limit.
 std::string PackedBytes(const Files& save) {
   ScratchDir dir;
@@ -86,6 +80,8 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
   const std::string previous = PackedBytes(MakeSave(1));
   const std::string packed = PackedBytes(save);
   const Files older = {{"s.sav", "an older save"}, {"s.jpg", std::string(50000, 'j')}};
+  Files after = save;  // what every run ends with once it is let finish
+  after["s.ssav"] = packed;
   const long last = static_cast<long>((packed.size() - 1) / kBlock);  // the archive does not fit
   const std::pair<const char*, long> kCases[] = {
       {"s.sav", 0},  {"s.sav", 1},  {"s.sav", 32}, {"s.sav", 33},  {"s.sav", last / 2}, {"s.sav", last},
@@ -93,7 +89,8 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
   for (const auto& [arg, limit] : kCases) {
     SCOPED_TRACE(std::string(arg) + " at " + std::to_string(limit) + " blocks");
     const bool pack = std::string(arg) == "s.sav";
-    const Files before = pack ? With(save, previous) : With(older, packed);
+    Files before = pack ? save : older;
+    before["s.ssav"] = pack ? previous : packed;
     ScratchDir dir;
     test::WriteAll(dir, before);
     const LimitedRun run = RunLimited(dir, arg, limit);
@@ -118,13 +115,12 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
     test::WriteAll(crashed, before);
     EXPECT_EQ(anyFailed ? 128 + SIGXFSZ : 0, RunLimited(crashed, arg, limit, true).exitCode);
     for (const auto& [name, bytes] : Contents(crashed, false)) {
-      const Files& now = With(save, packed);
-      EXPECT_TRUE((before.count(name) != 0 && bytes == before.at(name)) || (!pack && bytes == now.at(name)))
+      EXPECT_TRUE((before.count(name) != 0 && bytes == before.at(name)) || (!pack && bytes == after.at(name)))
           << name << " is neither the old file nor the new one";
     }
     EXPECT_EQ(0,
               RunLimited(crashed, arg, kNoLimit).exitCode);  // the killed run's leftover is in no one's way
-    EXPECT_EQ(With(save, packed), Contents(crashed, false));
+    EXPECT_EQ(after, Contents(crashed, false));
   }
 }
 
