@@ -35,7 +35,7 @@ void AddString(Archive* archive, const char* name, std::string bytes) {
 // `hex` with the 32-bit field at `at` set to `value`.
 std::string Patched(const char* hex, std::size_t at, std::uint32_t value) {
   std::string bytes = test::FromHex(hex);
-  test::PutFixed32(&bytes, at, value);
+  EncodeFixed32(&bytes[at], value);
   return bytes;
 }
 

@@ -238,7 +238,7 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
   std::vector<std::string> skipped;
   for (const auto& [file, bytes] : save) {
     const std::string name = "autosave1" + file.substr(9);
-    if (test::FileExists(elsewhere.Path(name))) {
+    if (fs::exists(FsPath(elsewhere.Path(name)))) {
       EXPECT_EQ(bytes, ReadBytes(elsewhere.Path(name))) << name;
     } else {
       skipped.push_back("'" + file.substr(9) + "'");

@@ -101,17 +101,8 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(FsPath(path), ec));
-}
-
 void WriteAll(const ScratchDir& dir, const Files& files) {
   for (const auto& [name, bytes] : files) WriteBytes(dir.Path(name), bytes);
-}
-
-void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 Blob BlobOf(std::string& bytes) {

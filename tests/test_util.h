@@ -60,12 +60,9 @@ using Files = std::map<std::string, std::string>;
 // Whole-file access for fixtures. ReadBytes fails the current test when the file cannot be read.
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
-bool FileExists(const std::string& path);
 // Writes every file of `files` into `dir`.
 void WriteAll(const ScratchDir& dir, const Files& files);
 
-// Writes `value` little-endian into the 4 bytes at `at`.
-void PutFixed32(std::string* bytes, std::size_t at, std::uint32_t value);
 
 // A Blob that lends `bytes`' storage (no copy): for AddBlob, while `bytes` lives.
 Blob BlobOf(std::string& bytes);
