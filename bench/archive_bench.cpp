@@ -109,7 +109,7 @@ void BM_SaveVsBareDeflate(benchmark::State& state) {
       [&] {  // a fresh archive holding the one member, as the pack command has it before saving
         archive.reset();
         (void)std::remove(kArchivePath);
-        archive.reset(new Archive(kArchivePath, /*create=*/true));
+        archive.reset(new Archive(Archive::StartNew(kArchivePath)));
         ok = ok && archive->IsOpen() && archive->AddBlob(kSaveExtension, blob);
       },
       [&] { ok = ok && archive->Save(); }, [&] { ok = ok && BareDeflateToFile(bytes); });
