@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -158,13 +159,8 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
                        {"abc.ssav", test::FromHex(kOneEntryArchive)}});
   fs::create_directory(FsPath(dir.Path("d.ssav")));
   fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
-  struct Case {
-    std::string args;
-    int code;
-    std::string out;                  // after the banner
-    std::vector<std::string> errors;  // what each error line names
-  };
-  std::vector<Case> cases = {
+  // the arguments, the exit code, stdout after the banner, and what each error line names
+  std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
       {"", 2, kUsage, {}},
       {"autosave1.sav", 1, "File " + (FsPath(here) / "autosave1.sav").u8string() + " not found", {}},
       {"x.txt", 0, "", {}},
@@ -189,16 +185,22 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   cases.push_back({"lnk/../y.ssav", 1, "File " + here + "/lnk/../y.ssav not found", {}});
 #endif
   const std::size_t before = Count(dir.path());
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.substr(0, 20));
-    const ToolResult r = Tool(dir.path(), c.args);
-    EXPECT_EQ(c.code, r.exitCode);
-    EXPECT_EQ(kBanner + c.out, r.out);
-    ExpectLines(r.err, "error: ", c.errors);
+  for (const auto& [args, code, out, errors] : cases) {
+    SCOPED_TRACE(args.substr(0, 20));
+    const ToolResult r = Tool(dir.path(), args);
+    EXPECT_EQ(code, r.exitCode);
+    EXPECT_EQ(kBanner + out, r.out);
+    ExpectLines(r.err, "error: ", errors);
   }
   EXPECT_EQ("abc", ReadBytes(dir.Path("abc.txt")));
   EXPECT_EQ(test::FromHex(kOneEntryArchive), ReadBytes(dir.Path("abc.ssav")));  // reading changes no archive
   EXPECT_TRUE(kWindows || ReadBytes(dir.Path("saves/r.sav")) == "the right save");
+  if (!kWindows) {  // a report that cannot be written fails the run, though the work is done
+    const ToolResult full = Tool(dir.path(), "abc.ssav", "sh -c 'exec \"$0\" \"$@\" >/dev/full' ");
+    EXPECT_EQ(
+        std::make_pair(1, std::string("error: cannot write to standard output: No space left on device\n")),
+        std::make_pair(full.exitCode, full.err));
+  }
   EXPECT_EQ(before + 1, Count(dir.path()));
 }
 

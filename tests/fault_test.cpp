@@ -124,21 +124,5 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
   }
 }
 
-TEST(FaultTest, ReportThatCannotBeWrittenFailsTheRun) {
-  ScratchDir dir;
-  test::WriteAll(dir, MakeSave(6));
-  for (const char* arg : {"s.sav", "s.ssav"}) {
-    const std::string command =
-        "cd '" + dir.path() + "' && '" + TOOL_PATH + "' " + arg + " >/dev/full 2>'" + dir.Path("err") + "'";
-    EXPECT_NE(0, std::system(command.c_str())) << arg;
-    EXPECT_EQ("error: cannot write to standard output: No space left on device\n",
-              ReadBytes(dir.Path("err")));
-    fs::remove(dir.Path("err"));
-  }
-  Files files = Contents(dir, false);  // the work itself was done
-  EXPECT_EQ(1u, files.erase("s.ssav"));
-  EXPECT_EQ(MakeSave(6), files);
-}
-
 }  // namespace
 }  // namespace tovrel
