@@ -311,7 +311,8 @@ TEST(ConcurrencyTest, RunsAtTheSameTimeKeepToThemselves) {
     SCOPED_TRACE(first + " with " + second);
     if (first == unpack) test::WriteAll(dir, {{"a.sav", "older"}, {"a.jpg", "older"}});
     ToolResult ra;
-    std::thread thread([&] { ra = Tool(work.path(), first); });
+    const std::string args = first;  // a lambda may not capture a structured binding
+    std::thread thread([&] { ra = Tool(work.path(), args); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const ToolResult rb = Tool(work.path(), second);
     thread.join();
