@@ -46,7 +46,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
   // exact, case-sensitive: "x.SAV" is not a save and does nothing
   if (parts.extension == kSaveExtension) {
     // a second argument names the archive only when it is the last one
-    result = PackSave(parts.directory.c_str(), parts.baseName.c_str(), args.size() == 3 ? args[2].c_str() : nullptr);
+    result = PackSave(parts.directory.c_str(), parts.baseName.c_str(),
+                      args.size() == 3 ? args[2].c_str() : nullptr);
   } else if (parts.extension == kArchiveExtension) {
     result = UnpackArchive(parts.directory.c_str(), parts.baseName.c_str());
   }

@@ -45,7 +45,8 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
   const std::int32_t length = blob.length;
   // the entry takes the buffer over: a whole file is not copied a second time
   if (!archive->AddOwnedBlob(entryName, &blob)) {
-    ReportError("cannot add '%s' to the archive: its entry name is too long", memberPath.c_str());
+    ReportError("cannot add '%s' to the archive: its entry name is too long or memory ran out",
+                memberPath.c_str());
     return kExitArchiveFailed;
   }
   // counters wrap like 32-bit signed ones, without overflowing

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "archive/archive_format.h"
@@ -70,22 +70,21 @@ bool ParseDirectory(const char* dir, std::uint32_t size, std::int32_t count, std
   return StreamsAreDisjoint(*records, kHeaderSize + size);
 }
 
+// A copy of the C string `text`, from new[].
+char* CopyOf(const char* text) {
+  const std::size_t size = std::strlen(text) + 1;
+  return static_cast<char*>(std::memcpy(new char[size], text, size));
+}
+
 }  // namespace
 
-Archive::Archive(const char* path) : entries_(kBucketCount) {
-  const std::size_t length = std::strlen(path);
-  path_ = new char[length + 1];
-  std::memcpy(path_, path, length + 1);
+Archive::Archive(const char* path) : path_(CopyOf(path)), entries_(kBucketCount) {
   headerSize_ = kHeaderSize;
   compressionLevel_ = kDefaultCompressionLevel;
   open_ = true;
 }
 
-Archive::Archive(const char* path, bool create) : entries_(kBucketCount) {
-  const std::size_t length = std::strlen(path);
-  path_ = new char[length + 1];
-  std::memcpy(path_, path, length + 1);
-
+Archive::Archive(const char* path, bool create) : path_(CopyOf(path)), entries_(kBucketCount) {
   file_ = OpenExisting();
   bool created = false;
   // create only where nothing exists: a file we merely failed to open must never be emptied

@@ -10,6 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/archive_format.h"
+#include "core/whole_file.h"
 #include "platform/platform.h"
 
 namespace tovrel {
@@ -88,14 +89,7 @@ bool Archive::Save() {
 
   // the new file must be complete and on disk before it may take the archive's place
   errno = 0;
-  bool written = WriteArchive(newFile);
-  if (!written) RecordErrno("a write failed");
-  written = written && FlushToDisk(newFile);
-  if (std::fclose(newFile) != 0 && written) {
-    RecordErrno("closing the file failed");
-    written = false;
-  }
-  if (!written) return fail();
+  if (!CloseWrittenFile(newFile, WriteArchive(newFile))) return fail();
   // the old file is only read from here on; close it, as an open file cannot be replaced everywhere
   const bool hadFile = file_ != nullptr;
   if (hadFile) (void)std::fclose(file_);

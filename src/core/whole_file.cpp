@@ -49,6 +49,18 @@ bool ReadWholeFile(const char* path, Blob* blob) {
   return true;
 }
 
+bool CloseWrittenFile(std::FILE* file, bool written) {
+  written = written && std::ferror(file) == 0;
+  if (!written) RecordErrno("a write failed");
+  // a full disk often shows only when the buffered bytes are pushed out, or at close
+  written = written && FlushToDisk(file);
+  if (std::fclose(file) != 0 && written) {
+    RecordErrno("closing the file failed");
+    written = false;
+  }
+  return written;
+}
+
 bool WriteWholeFile(const char* path, const Blob& blob) {
   if (blob.length < 0 || (blob.length > 0 && blob.buffer == nullptr)) return false;
   std::string tempPath;
@@ -68,17 +80,7 @@ bool WriteWholeFile(const char* path, const Blob& blob) {
     cursor += piece;
     remaining -= piece;
   }
-  if (!ok || std::ferror(file) != 0) {
-    ok = false;
-    RecordErrno("a write failed");
-  }
-  // a full disk often shows only when the buffered bytes are pushed out, or at close
-  ok = ok && FlushToDisk(file);
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    RecordErrno("closing the file failed");
-  }
-  ok = ok && MoveReplacing(tempPath.c_str(), path);
+  ok = CloseWrittenFile(file, ok) && MoveReplacing(tempPath.c_str(), path);
   if (!ok) (void)RemoveFile(tempPath.c_str());  // ours alone: nobody else has that name
   return ok;
 }

@@ -3,6 +3,8 @@
 #ifndef TOVREL_CORE_WHOLE_FILE_H_
 #define TOVREL_CORE_WHOLE_FILE_H_
 
+#include <cstdio>
+
 #include "core/common.h"
 
 namespace tovrel {
@@ -19,6 +21,12 @@ bool ReadWholeFile(const char* path, Blob* blob);
 // replaced whole or not at all (and keeps its permission bits; one the user may not write is not
 // replaced). Returns false when any step fails; the temporary is then removed and `path` is as it was.
 bool WriteWholeFile(const char* path, const Blob& blob);
+
+// Closes `file`, just filled by a writer whose writes all succeeded when `written` is true, and then
+// first pushes its bytes to disk. Returns true when they are all there; false, with the reason left
+// for LastFailure, when a write (as `written` or the stream says), the flush or the close failed. A
+// failed write's reason is read from errno, which the writer clears before it starts.
+bool CloseWrittenFile(std::FILE* file, bool written);
 
 }  // namespace tovrel
 

@@ -93,7 +93,8 @@ std::FILE* CreateTempFile(const char* target, std::string* tempPath);
 // True when the file name `name` (without directory) has the form CreateTempFile gives.
 bool IsTempFileName(const char* name);
 
-// The temporary file name CreateTempFile tries for `seed` (each implementation draws its own seeds).
+// The temporary file name CreateTempFile tries for `seed`, mixed so that close seeds give unrelated
+// names (each implementation draws its own seeds).
 std::string TempFileName(std::uint64_t seed);
 
 // Puts the complete file `from` (a temporary of ours, closed) in the place of `to` by one rename on one
@@ -147,8 +148,8 @@ struct ConsoleState {
   unsigned long processCount;  // processes attached to the console; 0 for none or a failed query
   bool stdinIsConsole;
   bool stdoutIsConsole;
-  bool windowVisible;   // the console has a window, and it is visible
-  bool startedHidden;   // the process was started with SW_HIDE
+  bool windowVisible;  // the console has a window, and it is visible
+  bool startedHidden;  // the process was started with SW_HIDE
 };
 
 // The rule HoldConsoleIfOwned follows: true only when the console has this process alone, neither

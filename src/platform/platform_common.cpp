@@ -38,6 +38,10 @@ int RetryPause(bool transient, int attempt) {
 }
 
 std::string TempFileName(std::uint64_t seed) {
+  // splitmix64's finaliser: seeds that differ in a few bits (a counter, a clock) give unrelated names
+  seed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
+  seed = (seed ^ (seed >> 27)) * 0x94D049BB133111EBu;
+  seed ^= seed >> 31;
   std::string name = kTempPrefix;
   for (std::size_t i = 0; i < kTempRandomLength; ++i) {
     const auto digit = static_cast<unsigned>(seed % 36);

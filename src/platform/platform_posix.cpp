@@ -192,7 +192,9 @@ std::FILE* CreateNewFile(const char* path) {
     (void)FailWithErrno();
     return nullptr;
   }
-  return StreamOf(fd, "w+b");
+  std::FILE* file = StreamOf(fd, "w+b");
+  if (file == nullptr) (void)unlink(path);  // made just now, empty and ours
+  return file;
 }
 
 std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
@@ -201,13 +203,10 @@ std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     timespec now{};
     (void)clock_gettime(CLOCK_REALTIME, &now);
-    // distinct across processes (pid), runs (time) and calls (counter); mixed so names scatter
-    std::uint64_t seed = (static_cast<std::uint64_t>(getpid()) << 32) ^
-                         static_cast<std::uint64_t>(now.tv_nsec) ^
-                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15ULL);
-    seed ^= seed >> 29;
-    seed *= 0xBF58476D1CE4E5B9ULL;
-    seed ^= seed >> 32;
+    // distinct across processes (pid), runs (time) and calls (counter)
+    const std::uint64_t seed =
+        (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+        (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15u);
     const std::string path = directory + TempFileName(seed);
     if (!PathFits(path)) {
       (void)Fail("the temporary file's path would be too long");

@@ -203,18 +203,15 @@ bool IsTransient(DWORD error) {
 }
 
 // Runs `attempt` until it succeeds, retrying after the pauses RetryPause gives while it fails for a
-// transient reason. On failure the last reason is recorded and its code returned; ERROR_SUCCESS on
-// success. `attempt` returns the system's error code, ERROR_SUCCESS when it succeeded.
+// transient reason. Returns the last failure's code, or ERROR_SUCCESS. `attempt` returns the system's
+// error code, ERROR_SUCCESS when it succeeded.
 template <typename Attempt>
 DWORD RetryWhileHeld(Attempt attempt) {
   for (int retry = 1;; ++retry) {
     const DWORD error = attempt();
     if (error == ERROR_SUCCESS) return error;
     const int pause = RetryPause(IsTransient(error), retry);
-    if (pause < 0) {
-      RecordSystemFailure(error);
-      return error;
-    }
+    if (pause < 0) return error;
     Sleep(static_cast<DWORD>(pause));
   }
 }
@@ -426,13 +423,8 @@ std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
       (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ static_cast<std::uint64_t>(ticks.QuadPart);
   constexpr int kAttempts = 40;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    // splitmix64: neighbouring states give unrelated names
     state += 0x9E3779B97F4A7C15u;
-    std::uint64_t seed = state;
-    seed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
-    seed = (seed ^ (seed >> 27)) * 0x94D049BB133111EBu;
-    seed ^= seed >> 31;
-    const std::string path = directory + TempFileName(seed);
+    const std::string path = directory + TempFileName(state);
     if (!PathFits(path)) {
       FailureText() = "the path of a temporary file beside it would be too long";
       return nullptr;
@@ -467,18 +459,21 @@ bool MoveReplacing(const char* from, const char* to) {
     const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     if (kept != 0) (void)SetFileAttributesW(wideFrom.c_str(), kept);
   }
-  return RetryWhileHeld([&]() -> DWORD {
-           if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-             return ERROR_SUCCESS;
-           }
-           return GetLastError();
-         }) == ERROR_SUCCESS;
+  const DWORD error = RetryWhileHeld([&]() -> DWORD {
+    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+        0) {
+      return ERROR_SUCCESS;
+    }
+    return GetLastError();
+  });
+  if (error != ERROR_SUCCESS) RecordSystemFailure(error);
+  return error == ERROR_SUCCESS;
 }
 
 bool RemoveFile(const char* path) {
+  // a removal tidies up after another failure: that one's reason stays the one recorded
   std::wstring wide;
-  if (!WidePath(path, &wide)) return false;
+  if (!ToWide(path, &wide, MB_ERR_INVALID_CHARS)) return false;
   return RetryWhileHeld([&]() -> DWORD {
            if (DeleteFileW(wide.c_str()) != 0) return ERROR_SUCCESS;
            const DWORD error = GetLastError();
