@@ -13,28 +13,23 @@
 #include "archive/archive_format.h"
 #include "test_util.h"
 
-namespace tovrel {
+namespace tovrel::test {
 namespace {
 
-[[maybe_unused]] const auto* const kPool = ::testing::AddGlobalTestEnvironment(new test::DirectHeapPool);
+[[maybe_unused]] const auto* const kPool = ::testing::AddGlobalTestEnvironment(new DirectHeapPool);
 
-const char kEmptyArchive[] = "4d585051 10000000 06000000 00000000";
-// ".txt" holding "abc": header, one record, the 11-byte zlib stream of "abc"
-const char kOneEntryArchive[] =
-    "4d585051 24000000 06000000 01000000 04000000 2e747874 24000000 0b000000 03000000 "
-    "789c4b4c4a0600024d0127";
 // ".jpg" holding "abc" (bucket 73) before the empty ".sav" (bucket 124), streams back to back
 const char kTwoEntryArchive[] =
     "4d585051 38000000 06000000 02000000 04000000 2e6a7067 38000000 0b000000 03000000 "
     "04000000 2e736176 43000000 08000000 00000000 789c4b4c4a0600024d0127 789c030000000001";
 
 void AddString(Archive* archive, const char* name, std::string bytes) {
-  ASSERT_TRUE(archive->AddBlob(name, test::BlobOf(bytes))) << name;
+  ASSERT_TRUE(archive->AddBlob(name, BlobOf(bytes))) << name;
 }
 
 // `hex` with the 32-bit field at `at` set to `value`.
 std::string Patched(const char* hex, std::size_t at, std::uint32_t value) {
-  std::string bytes = test::FromHex(hex);
+  std::string bytes = FromHex(hex);
   EncodeFixed32(&bytes[at], value);
   return bytes;
 }
@@ -50,15 +45,15 @@ std::string Extracted(Archive* archive, const char* name) {
 }
 
 struct ArchiveTest : ::testing::Test {
-  test::ScratchDir dir;
+  ScratchDir dir;
   const std::string path = dir.Path("a.ssav");
 };
 
 TEST_F(ArchiveTest, WritesAndReadsTheGoldenBytes) {
   // nothing there: an archive is made only when asked for
   ASSERT_TRUE(!Archive(path.c_str(), /*create=*/false).IsOpen() && Archive(path.c_str(), true).IsOpen());
-  EXPECT_EQ(test::ReadBytes(path), test::FromHex(kEmptyArchive));
-  test::WriteBytes(path, "not an archive");
+  EXPECT_EQ(ReadBytes(path), FromHex(kEmptyArchive));
+  WriteBytes(path, "not an archive");
   Archive archive = Archive::StartNew(path.c_str());
   const std::string longest(kMaxEntryNameLength, 'n');
   for (const auto& [name, bytes] :
@@ -67,7 +62,7 @@ TEST_F(ArchiveTest, WritesAndReadsTheGoldenBytes) {
   EXPECT_FALSE(archive.AddBlob((longest + "n").c_str(), Blob{}));
   for (const char* name : {".jpg", longest.c_str(), ".absent"}) archive.Remove(name);
   ASSERT_TRUE(archive.Save());
-  EXPECT_EQ(test::ReadBytes(path), test::FromHex(kTwoEntryArchive));
+  EXPECT_EQ(ReadBytes(path), FromHex(kTwoEntryArchive));
   Archive reopened(path.c_str(), /*create=*/false);
   EXPECT_TRUE(reopened.Contains(".sav") && !reopened.Contains(".sa"));
   EXPECT_EQ(Extracted(&reopened, ".sav") + Extracted(&reopened, ".txt"), "absent");  // empty, then absent
@@ -91,22 +86,22 @@ TEST_F(ArchiveTest, OpensOnlyWellFormedArchivesAndExtractsOnlyWholeStreams) {
       {"damaged stream", one, 36, 0x4c789c78, "!"}};
   std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {"4 unused directory bytes, 4 stored bytes after the stream's end",
-       test::FromHex("4d585051 28000000 06000000 01000000 04000000 2e747874 28000000 0f000000 03000000 "
-                     "eeeeeeee 789c4b4c4a0600024d0127 ffffffff"),
+       FromHex("4d585051 28000000 06000000 01000000 04000000 2e747874 28000000 0f000000 03000000 "
+               "eeeeeeee 789c4b4c4a0600024d0127 ffffffff"),
        "abc"},
       // the save must still reach the header size when no stream follows the directory
       {"3 unused directory bytes after a record with an empty stream",
-       test::FromHex("4d585051 27000000 06000000 01000000 04000000 2e747874 00000000 00000000 00000000 "
-                     "000006"),
+       FromHex("4d585051 27000000 06000000 01000000 04000000 2e747874 00000000 00000000 00000000 "
+               "000006"),
        "!"}};
-  for (std::size_t cut : {0, 15, 30, 46}) cases.emplace_back("cut", test::FromHex(one).substr(0, cut), "-");
+  for (std::size_t cut : {0, 15, 30, 46}) cases.emplace_back("cut", FromHex(one).substr(0, cut), "-");
   for (const auto& [what, hex, at, to, txt] : kPatched) cases.emplace_back(what, Patched(hex, at, to), txt);
   for (const auto& [what, bytes, txt] : cases) {
-    test::WriteBytes(path, bytes);
+    WriteBytes(path, bytes);
     for (const bool create : {false, true}) {  // the second time as saved again, or asked to create
       Archive archive(path.c_str(), create);
       EXPECT_EQ(archive.IsOpen() ? Extracted(&archive, ".txt") : "-", txt) << what;
-      EXPECT_TRUE(archive.IsOpen() ? archive.Save() : test::ReadBytes(path) == bytes) << what;
+      EXPECT_TRUE(archive.IsOpen() ? archive.Save() : ReadBytes(path) == bytes) << what;
     }
   }
 }
@@ -114,34 +109,34 @@ TEST_F(ArchiveTest, OpensOnlyWellFormedArchivesAndExtractsOnlyWholeStreams) {
 // Entries across window boundaries, saved; then one more added: the old streams are copied byte for byte,
 // back to back, and every entry still extracts.
 TEST_F(ArchiveTest, ResavingCopiesOldStreamsAndCompressesAddedOnes) {
-  std::map<std::string, std::string> entries = {{".sav", test::TextBytes(123456, 11)}, {"", "no extension"}};
+  std::map<std::string, std::string> entries = {{".sav", TextBytes(123456, 11)}, {"", "no extension"}};
   for (std::size_t size : {0, 1, 16383, 16384, 16385, 2 * 16384 + 1})
-    entries[".r" + std::to_string(size)] = test::RandomBytes(size, static_cast<std::uint32_t>(size));
+    entries[".r" + std::to_string(size)] = RandomBytes(size, static_cast<std::uint32_t>(size));
   {
     Archive archive = Archive::StartNew(path.c_str());
     for (const auto& [name, bytes] : entries) AddString(&archive, name.c_str(), bytes);
     ASSERT_TRUE(archive.Save());
   }
-  const std::string before = test::ReadBytes(path), streams = before.substr(DecodeFixed32(&before[4]));
+  const std::string before = ReadBytes(path), streams = before.substr(DecodeFixed32(&before[4]));
   Archive archive(path.c_str(), false);
   AddString(&archive, ".a", entries[".a"] = "fresh");  // bucket 125, after every other
   ASSERT_TRUE(archive.Save());
-  EXPECT_NE(test::ReadBytes(path).find(streams), std::string::npos);
+  EXPECT_NE(ReadBytes(path).find(streams), std::string::npos);
   for (const auto& [name, bytes] : entries) EXPECT_EQ(Extracted(&archive, name.c_str()), bytes) << name;
 }
 
 TEST_F(ArchiveTest, FailedSaveLeavesTheOldFileAndEntriesThatStillExtract) {
   // level 10 is no zlib level: the added ".a" (bucket 125) fails after the two old streams have moved
   const std::string old = Patched(kTwoEntryArchive, 8, 10);
-  test::WriteBytes(path, old);
+  WriteBytes(path, old);
   Archive archive(path.c_str(), false);
   AddString(&archive, ".a", "more");
   EXPECT_FALSE(archive.Save());
   EXPECT_EQ(Extracted(&archive, ".jpg") + Extracted(&archive, ".a"), "abcmore");
-  EXPECT_EQ(test::ReadBytes(path), old);
+  EXPECT_EQ(ReadBytes(path), old);
   Archive fresh = Archive::StartNew(dir.path().c_str());  // a folder where the new archive goes
   EXPECT_TRUE(!fresh.Save() && fresh.IsOpen());
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::test

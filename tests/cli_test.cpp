@@ -17,12 +17,12 @@
 
 #include "archive/archive.h"
 #include "archive/archive_format.h"
-#include "core/scrambler.h"
 #include "platform/platform.h"
 #include "test_util.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 #if defined(__SANITIZE_ADDRESS__)
 #define TOVREL_ASAN 1
@@ -34,25 +34,11 @@
 
 namespace fs = std::filesystem;
 
-namespace tovrel {
+namespace tovrel::test {
 namespace {
 
-using test::Files;
-using test::FsPath;
-using test::RandomBytes;
-using test::ReadBytes;
-using test::ScratchDir;
-using test::TextBytes;
-using test::ToolResult;
-using test::WriteBytes;
+[[maybe_unused]] const auto* const kPool = ::testing::AddGlobalTestEnvironment(new DirectHeapPool);
 
-[[maybe_unused]] const auto* const kPool = ::testing::AddGlobalTestEnvironment(new test::DirectHeapPool);
-
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
 #ifdef TOVREL_ASAN
 constexpr bool kSanitized = true;  // a sanitizer's shadow memory cannot live under `ulimit -v`
 #else
@@ -68,16 +54,35 @@ const char kUsage[] =
     "\"autosave1.ssav\"\n"
     "Tovrel.exe autosave1.sav myarch - Packs save named \"autosave1\"\n\t\t\t\tand create archive "
     "\"myarch.ssav\"\nTovrel.exe autosave1.ssav - Unpack archive \"autosave1.ssav\"\n";
-// ".txt" holding "abc": header, one record, the 11-byte zlib stream of "abc"; 47 bytes in all
-const char kOneEntryArchive[] =
-    "4d585051 24000000 06000000 01000000 04000000 2e747874 24000000 0b000000 03000000 789c4b4c4a0600024d0127";
 const char kLowMemory[] = "ulimit -v 400000 && ";
 const char kNobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
 
-// Runs the tool in `dir`, after the POSIX shell prefix `wrapper`, under a timeout so that a hang fails
-// instead of stalling the suite. Windows writes in text mode: "\r\n" becomes "\n" here.
+// What one run of the tool printed, and its exit code.
+struct ToolResult {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with `args` (quoted as the shell needs) in `dir`, stdin empty, after the POSIX shell
+// prefix `wrapper`, under a timeout so that a hang fails instead of stalling the suite. Windows writes in
+// text mode: "\r\n" becomes "\n" here.
 ToolResult Tool(const std::string& dir, const std::string& args, const std::string& wrapper = "") {
-  ToolResult r = test::RunTool(TOOL_PATH, dir, args, wrapper + "timeout 60 ");
+  ScratchDir capture;
+  const std::string out = capture.Path("stdout"), err = capture.Path("stderr");
+#ifdef _WIN32
+  (void)wrapper;
+  const std::string command = "\"cd /d \"" + dir + "\" && \"" TOOL_PATH "\" " + args + " <NUL >\"" + out +
+                              "\" 2>\"" + err + "\"\"";  // cmd.exe strips the outer quotes
+  // as UTF-16, so names outside the ANSI code page reach cmd.exe whole
+  const int exitCode = _wsystem(FsPath(command).wstring().c_str());
+#else
+  const std::string command = "cd '" + dir + "' && " + wrapper + "timeout 60 '" TOOL_PATH "' " + args +
+                              " </dev/null >'" + out + "' 2>'" + err + "'";
+  const int status = std::system(command.c_str());
+  const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+  ToolResult r{exitCode, ReadBytes(out), ReadBytes(err)};
   for (std::string* text : {&r.out, &r.err}) {
     for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;) text->erase(at, 1);
   }
@@ -110,16 +115,10 @@ void ExpectLines(const std::string& err, const std::string& prefix,
   }
 }
 
-std::string Scrambled(std::string bytes) {
-  ScrambleSaveData(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<std::uint32_t>(bytes.size()),
-                   kScrambleKey);
-  return bytes;
-}
-
 // Builds the archive at `path` holding `entries` (name -> bytes).
 void MakeArchive(const std::string& path, const Files& entries) {
   Archive archive = Archive::StartNew(path.c_str());
-  for (auto [name, bytes] : entries) ASSERT_TRUE(archive.AddBlob(name.c_str(), test::BlobOf(bytes)));
+  for (auto [name, bytes] : entries) ASSERT_TRUE(archive.AddBlob(name.c_str(), BlobOf(bytes)));
   ASSERT_TRUE(archive.Save());
 }
 
@@ -130,15 +129,8 @@ void ExpectArchiveOf(const std::string& path, const std::string& base, const Fil
   EXPECT_EQ(static_cast<std::int32_t>(save.size()), archive.EntryCount());
   for (const auto& [file, bytes] : save) {
     const std::string entry = file.substr(base.size());
-    EXPECT_EQ(entry == ".sav" ? Scrambled(bytes) : bytes, test::ExtractString(&archive, entry.c_str()))
-        << file;
+    EXPECT_EQ(entry == ".sav" ? Scrambled(bytes) : bytes, ExtractString(&archive, entry.c_str())) << file;
   }
-}
-
-// A sparse file of `size` bytes at `path`.
-void Sparse(const std::string& path, std::uint64_t size) {
-  WriteBytes(path, "");
-  fs::resize_file(FsPath(path), size);
 }
 
 // `path` in double quotes, as an argument for either platform's shell.
@@ -149,14 +141,14 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   ScratchDir dir;
   const std::string here = fs::canonical(FsPath(dir.path())).u8string();  // the tool sees the physical path
   const std::string tooLong(kMaxPath, 'n');
-  const std::string emptyArchive = test::FromHex("4d585051 10000000 06000000 00000000");
-  test::WriteAll(dir, {{"x.txt", "text"},
-                       {"y.SAV", "upper case is not a save"},
-                       {"x.sav", "save"},
-                       {"t.ssav", "no archive here"},
-                       {"none.ssav", emptyArchive},
-                       {"huge.ssav", emptyArchive},
-                       {"abc.ssav", test::FromHex(kOneEntryArchive)}});
+  const std::string emptyArchive = FromHex(kEmptyArchive);
+  WriteAll(dir, {{"x.txt", "text"},
+                 {"y.SAV", "upper case is not a save"},
+                 {"x.sav", "save"},
+                 {"t.ssav", "no archive here"},
+                 {"none.ssav", emptyArchive},
+                 {"huge.ssav", emptyArchive},
+                 {"abc.ssav", FromHex(kOneEntryArchive)}});
   fs::create_directory(FsPath(dir.Path("d.ssav")));
   fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
   // the arguments, the exit code, stdout after the banner, and what each error line names
@@ -193,7 +185,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
     ExpectLines(r.err, "error: ", errors);
   }
   EXPECT_EQ("abc", ReadBytes(dir.Path("abc.txt")));
-  EXPECT_EQ(test::FromHex(kOneEntryArchive), ReadBytes(dir.Path("abc.ssav")));  // reading changes no archive
+  EXPECT_EQ(FromHex(kOneEntryArchive), ReadBytes(dir.Path("abc.ssav")));  // reading changes no archive
   EXPECT_TRUE(kWindows || ReadBytes(dir.Path("saves/r.sav")) == "the right save");
   if (!kWindows) {  // a report that cannot be written fails the run, though the work is done
     const ToolResult full = Tool(dir.path(), "abc.ssav", "sh -c 'exec \"$0\" \"$@\" >/dev/full' ");
@@ -218,8 +210,8 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
   const Files others = {{"autosave1.old.sav", "1"},   {"autosave1.sav.bak", "2"},  {"autosave10.sav", "3"},
                         {"autosave1.ssav.new", "4"},  {"autosave1.sav.part", "5"}, {"$tmp$", "6"},
                         {"~tovrel-0123abcd.tmp", "7"}};
-  test::WriteAll(dir, save);
-  test::WriteAll(dir, others);
+  WriteAll(dir, save);
+  WriteAll(dir, others);
   fs::create_directory(FsPath(dir.Path("autosave1.dir")));  // a directory is no member, and no failure
 
   const ToolResult r = Tool(dir.path(), "autosave1.sav");
@@ -302,14 +294,14 @@ TEST(ConcurrencyTest, RunsAtTheSameTimeKeepToThemselves) {
   ScratchDir dir;
   ScratchDir work;
   const Files big = {{"a.sav", RandomBytes(20 << 20, 7)}, {"a.jpg", TextBytes(5000, 8)}};
-  test::WriteAll(dir, big);
-  test::WriteAll(dir, {{"b.sav", "small"}});
+  WriteAll(dir, big);
+  WriteAll(dir, {{"b.sav", "small"}});
   const std::string a = Quoted(dir.Path("a.sav"));
   const std::string unpack = Quoted(dir.Path("a.ssav"));
   for (const auto& [first, second] :
        {std::pair{a, Quoted(dir.Path("b.sav"))}, std::pair{a, a}, std::pair{unpack, unpack}}) {
     SCOPED_TRACE(first + " with " + second);
-    if (first == unpack) test::WriteAll(dir, {{"a.sav", "older"}, {"a.jpg", "older"}});
+    if (first == unpack) WriteAll(dir, {{"a.sav", "older"}, {"a.jpg", "older"}});
     ToolResult ra;
     const std::string args = first;  // a lambda may not capture a structured binding
     std::thread thread([&] { ra = Tool(work.path(), args); });
@@ -328,41 +320,39 @@ TEST(ConcurrencyTest, RunsAtTheSameTimeKeepToThemselves) {
 
 // A pack that fails keeps the previous archive as it was, prints no report and leaves nothing behind.
 TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
+  // the arguments; what is put in the way ('d' a directory, 's' a sparse file of `size` bytes, 'p' a FIFO,
+  // 'l' a dangling link) and its name; the exit code, what the error line names, the shell prefix
   struct Case {
-    std::string args;
-    char
-        spoil;  // what is put in the way: 'd' a directory, 's' a sparse file, 'p' a FIFO, 'l' a dangling link
+    const char* args;
+    char spoil;
     const char* name;
     std::uint64_t size;
     int code;
     const char* mention;
-    const char* wrapper;
+    const char* wrapper = "";
   };
-  std::vector<Case> cases = {{"autosave1.sav adir", 'd', "adir.ssav", 0, 3, "adir.ssav", ""},
+  std::vector<Case> cases = {{"autosave1.sav adir", 'd', "adir.ssav", 0, 3, "adir.ssav"},
                              {"autosave1.sav", 's', "autosave1.big", (std::uint64_t{4} << 30) + 5, 1,
-                              "autosave1.big': it is 2 GiB or larger", ""}};
-  if (kWindows) {
-    cases.push_back(
-        {"autosave1.sav \"my|arch\"", '-', "", 0, 3, "my|arch.ssav", ""});  // a name Windows forbids
-  } else {
-    cases.push_back(
-        {"autosave1.sav", 'p', "autosave1.pipe", 0, 1, "autosave1.pipe': it is not a regular file", ""});
-    cases.push_back({"autosave1.sav", 'l', "autosave1.png", 0, 1, "autosave1.png", ""});
+                              "big': it is 2 GiB or larger"}};
+  if (kWindows) cases.push_back({"autosave1.sav \"my|arch\"", '-', "", 0, 3, "my|arch.ssav"});  // forbidden
+  if (!kWindows) {
+    cases.push_back({"autosave1.sav", 'p', "autosave1.pipe", 0, 1, "pipe': it is not a regular file"});
+    cases.push_back({"autosave1.sav", 'l', "autosave1.png", 0, 1, "autosave1.png"});
   }
-  if (!kWindows && !kSanitized) {
+  if (!kWindows && !kSanitized)
     cases.push_back(
-        {"autosave1.sav", 's', "autosave1.big", 1 << 30, 1, "big': not enough memory", kLowMemory});
-  }
+        {"autosave1.sav", 's', "autosave1.big", 1 << 30, 1, "autosave1.big': not enough memory", kLowMemory});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mention);
     ScratchDir dir;
-    test::WriteAll(dir, {{"autosave1.sav", TextBytes(4000, 8)}, {"autosave1.jpg", RandomBytes(1000, 9)}});
+    WriteAll(dir, {{"autosave1.sav", TextBytes(4000, 8)}, {"autosave1.jpg", RandomBytes(1000, 9)}});
     ASSERT_EQ(0, Tool(dir.path(), "autosave1.sav").exitCode);
     const std::string previous = ReadBytes(dir.Path("autosave1.ssav"));
     WriteBytes(dir.Path("autosave1.sav"), "a newer save");
     const std::string spoiled = dir.Path(c.name);
     if (c.spoil == 'd') fs::create_directory(FsPath(spoiled));
-    if (c.spoil == 's') Sparse(spoiled, c.size);
+    if (c.spoil == 's') WriteBytes(spoiled, "");
+    if (c.spoil == 's') fs::resize_file(FsPath(spoiled), c.size);
 #ifndef _WIN32
     if (c.spoil == 'p') mkfifo(spoiled.c_str(), 0600);
     if (c.spoil == 'l') fs::create_symlink("gone", spoiled);
@@ -384,25 +374,22 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     Files entries;
     std::vector<std::string> errors;  // what each error line names
     Files written;
-    const char* wrapper;
+    const char* wrapper = "";
   };
   std::vector<Case> cases = {
       {{{"/x", "1"}, {"\\x", "2"}, {":x", "3"}, {".ssav", "4"}, {".ok", "5"}},
        {"refusing entry '/x'", "refusing entry '\\x'", "refusing entry ':x'", "refusing entry '.ssav'"},
-       {{".ok", "5"}},
-       ""},
+       {{".ok", "5"}}},
       // ".SAV" is no save: written as stored, never unscrambled; ".png" cannot replace a directory
       {{{".a", RandomBytes(3000, 10)}, {".SAV", "as is"}, {".png", "new"}},
        {"'.a' of", "x.png"},
-       {{".SAV", "as is"}},
-       ""},
+       {{".SAV", "as is"}}},
   };
   if (kWindows) {  // the archive in other spellings, and names no Windows file can have
     cases.push_back(
         {{{".SSAV", "1"}, {".ssav.", "2"}, {".Ssav  ", "3"}, {".a*b", "4"}, {".x|y", "5"}, {".ok", "6"}},
          {"entry '.SSAV'", "entry '.ssav.'", "entry '.Ssav  '", "x.a*b", "x.x|y"},
-         {{".ok", "6"}},
-         ""});
+         {{".ok", "6"}}});
   } else if (!kSanitized) {
     cases.push_back({{{".big", RandomBytes(2100000, 11)}, {".ok", "fits"}},
                      {"x.ssav': not enough memory"},
@@ -459,4 +446,4 @@ TEST(UnpackFailureTest, ReadOnlyArchiveUnpacksButReadOnlyFilesStay) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::test

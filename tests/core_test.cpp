@@ -10,8 +10,9 @@
 #include "core/block_pool.h"
 #include "core/name_table.h"
 #include "core/scrambler.h"
+#include "test_util.h"
 
-namespace tovrel {
+namespace tovrel::test {
 namespace {
 
 using Names = std::vector<std::string>;
@@ -83,11 +84,6 @@ TEST_F(BlockModeTest, NameTableWalksBucketsUpwardNewestFirstAndRemovesTheNewestE
   EXPECT_EQ(log, (Names{"newer", ".sav", "", ".bmp", ".jpg", ".bit"}));
 }
 
-std::string Scrambled(std::string s, std::uint32_t key) {
-  ScrambleSaveData(reinterpret_cast<unsigned char*>(s.data()), static_cast<std::uint32_t>(s.size()), key);
-  return s;
-}
-
 TEST(ScramblerTest, MatchesTheStraightLoop) {
   // key 00020003: products 6, 1144, 01257342 give masks 0005, 1143, 7264
   EXPECT_EQ(Scrambled("ABC", 0x00020003), "\x44\x01\x27");
@@ -112,4 +108,4 @@ TEST(ScramblerTest, MatchesTheStraightLoop) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::test

@@ -14,74 +14,54 @@
 #include "platform/platform.h"
 #include "test_util.h"
 
-namespace fs = std::filesystem;
-
-namespace tovrel {
+namespace tovrel::test {
 namespace {
-
-using test::Files;
-using test::ReadBytes;
-using test::ScratchDir;
 
 constexpr long kNoLimit = -1;
 constexpr std::size_t kBlock = 512;
 
-struct LimitedRun {
-  int exitCode;        // 128 + the signal when the tool was killed by one
-  std::string output;  // stdout and stderr together
-};
-
-// Runs the tool on `arg` in `dir` with every file it writes capped at `blocks` 512-byte blocks. Its
-// output goes through a pipe, which the limit does not touch. With `killed`, reaching the limit kills it.
-LimitedRun RunLimited(const ScratchDir& dir, const std::string& arg, long blocks, bool killed = false) {
+// Runs the tool on `arg` in `dir` with every file it writes capped at `blocks` 512-byte blocks, and
+// returns its exit code (128 + the signal that killed it). Its stdout and stderr go together to `output`
+// through a pipe, which the limit does not touch. With `killed`, reaching the limit kills the tool.
+int RunLimited(const ScratchDir& dir, const std::string& arg, long blocks, bool killed = false,
+               std::string* output = nullptr) {
   ScratchDir capture;
   const std::string limit = blocks == kNoLimit ? "" : "ulimit -f " + std::to_string(blocks) + "; ";
   const std::string command = "cd '" + dir.path() + "' && { sh -c '" + (killed ? "" : "trap \"\" XFSZ; ") +
                               limit + "exec \"$0\" \"$1\"' '" + TOOL_PATH + "' '" + arg +
-                              "' </dev/null 2>&1; echo \"exit $?\"; } | cat >'" + capture.Path("out") + "'";
+                              "' </dev/null 2>&1; echo \"$?\" >'" + capture.Path("code") + "'; } | cat >'" +
+                              capture.Path("out") + "'";
   EXPECT_EQ(0, std::system(command.c_str())) << command;
-  const std::string output = ReadBytes(capture.Path("out"));
-  const std::size_t last = output.rfind("exit ");
-  if (last == std::string::npos) return {-1, output};
-  return {std::atoi(output.c_str() + last + 5), output.substr(0, last)};
+  if (output) *output = ReadBytes(capture.Path("out"));
+  return std::atoi(ReadBytes(capture.Path("code")).c_str());
 }
 
 // Every file of `dir` with its bytes; our temporaries (a killed run's leftovers) only when asked for.
 Files Contents(const ScratchDir& dir, bool withTemporaries) {
   Files files;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     const std::string name = entry.path().filename().string();
     if (withTemporaries || !IsTempFileName(name.c_str())) files[name] = ReadBytes(entry.path().string());
   }
   return files;
 }
 
-// A save of three members: an incompressible one over two 16 KiB windows, a compressible one and a
-// small one. `seed` varies the bytes.
-Files MakeSave(std::uint32_t seed) {
-  return {{"s.sav", test::RandomBytes(40000 + seed, seed)},
-          {"s.jpg", test::TextBytes(30000, seed + 1)},
-          {"s.txt", test::RandomBytes(700, seed + 2)}};
-}
-
-// The archive of `save`, packed without limit.
-std::string PackedBytes(const Files& save) {
-  ScratchDir dir;
-  test::WriteAll(dir, save);
-  EXPECT_EQ(0, RunLimited(dir, "s.sav", kNoLimit).exitCode);
-  return ReadBytes(dir.Path("s.ssav"));
-}
-
 // Packs over an older archive and unpacks over older files, with writes failing at many limits (the
 // header, the first window, the middle and the last byte of the archive; each member's length), then
-// killed at the same limits and run once more without limit.
+// killed at the same limits and run once more without limit. The save has an incompressible member over
+// two 16 KiB windows, a compressible one and a small one.
 TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
-  const Files save = MakeSave(2);
-  const std::string previous = PackedBytes(MakeSave(1));
-  const std::string packed = PackedBytes(save);
-  const Files older = {{"s.sav", "an older save"}, {"s.jpg", std::string(50000, 'j')}};
-  Files after = save;  // what every run ends with once it is let finish
-  after["s.ssav"] = packed;
+  Files save = {
+      {"s.sav", RandomBytes(40001, 1)}, {"s.jpg", TextBytes(30000, 2)}, {"s.txt", RandomBytes(700, 3)}};
+  ScratchDir packing;
+  WriteAll(packing, save);
+  ASSERT_EQ(0, RunLimited(packing, "s.sav", kNoLimit));
+  const std::string previous = ReadBytes(packing.Path("s.ssav"));
+  save["s.sav"] = RandomBytes(40002, 4);
+  WriteAll(packing, save);
+  ASSERT_EQ(0, RunLimited(packing, "s.sav", kNoLimit));
+  const Files after = Contents(packing, true);  // what every run ends with once it is let finish
+  const std::string packed = after.at("s.ssav");
   const long last = static_cast<long>((packed.size() - 1) / kBlock);  // the archive does not fit
   const std::pair<const char*, long> kCases[] = {
       {"s.sav", 0},  {"s.sav", 1},  {"s.sav", 32}, {"s.sav", 33},  {"s.sav", last / 2}, {"s.sav", last},
@@ -89,11 +69,12 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
   for (const auto& [arg, limit] : kCases) {
     SCOPED_TRACE(std::string(arg) + " at " + std::to_string(limit) + " blocks");
     const bool pack = std::string(arg) == "s.sav";
-    Files before = pack ? save : older;
+    Files before = pack ? save : Files{{"s.sav", "an older save"}, {"s.jpg", std::string(50000, 'j')}};
     before["s.ssav"] = pack ? previous : packed;
     ScratchDir dir;
-    test::WriteAll(dir, before);
-    const LimitedRun run = RunLimited(dir, arg, limit);
+    WriteAll(dir, before);
+    std::string output;
+    const int code = RunLimited(dir, arg, limit, false, &output);
     Files expected = before;
     int failures = 0;
     for (const auto& [name, bytes] : save) {
@@ -103,26 +84,25 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
       const std::string line =
           pack ? "error: cannot save the archive '" + dir.Path("s.ssav") + "': File too large\n"
                : "error: cannot write '" + dir.Path(name) + "': File too large\n";
-      EXPECT_EQ(pack || !fits, run.output.find(line) != std::string::npos) << run.output;
+      EXPECT_EQ(pack || !fits, output.find(line) != std::string::npos) << output;
     }
     const bool anyFailed = pack || failures > 0;
-    EXPECT_EQ(anyFailed ? 3 : 0, run.exitCode);
+    EXPECT_EQ(anyFailed ? 3 : 0, code);
     // the banner, then one error line when packing, or the report and one line per failed member
-    EXPECT_EQ(pack ? 4 : 7 + failures, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
+    EXPECT_EQ(pack ? 4 : 7 + failures, std::count(output.begin(), output.end(), '\n')) << output;
     EXPECT_EQ(expected, Contents(dir, true));  // whole or untouched, and no temporary left
 
     ScratchDir crashed;
-    test::WriteAll(crashed, before);
-    EXPECT_EQ(anyFailed ? 128 + SIGXFSZ : 0, RunLimited(crashed, arg, limit, true).exitCode);
+    WriteAll(crashed, before);
+    EXPECT_EQ(anyFailed ? 128 + SIGXFSZ : 0, RunLimited(crashed, arg, limit, true));
     for (const auto& [name, bytes] : Contents(crashed, false)) {
       EXPECT_TRUE((before.count(name) != 0 && bytes == before.at(name)) || (!pack && bytes == after.at(name)))
           << name << " is neither the old file nor the new one";
     }
-    EXPECT_EQ(0,
-              RunLimited(crashed, arg, kNoLimit).exitCode);  // the killed run's leftover is in no one's way
+    EXPECT_EQ(0, RunLimited(crashed, arg, kNoLimit));  // the killed run's leftover is in no one's way
     EXPECT_EQ(after, Contents(crashed, false));
   }
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::test

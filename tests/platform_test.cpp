@@ -16,14 +16,8 @@
 
 namespace fs = std::filesystem;
 
-namespace tovrel {
+namespace tovrel::test {
 namespace {
-
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
 
 TEST(PathTest, AbsolutePathsFoldAsTheSystemDoesAndFitAsItCounts) {
   std::string here = fs::current_path().u8string();
@@ -50,9 +44,9 @@ TEST(PathTest, AbsolutePathsFoldAsTheSystemDoesAndFitAsItCounts) {
 // Wildcards in the base match only themselves, letter case counts as the file system counts it, the
 // names come back sorted, and a temporary of this tool is never found.
 TEST(PlatformTest, TheSearchIsLiteralAndTemporariesAreOurOwn) {
-  test::ScratchDir dir;
-  test::WriteAll(
-      dir, {{"a[b]", ""}, {"a[b].sav", ""}, {"ab.sav", ""}, {"A[B].jpg", ""}, {"~tovrel-0123abcz.tmp", ""}});
+  ScratchDir dir;
+  WriteAll(dir,
+           {{"a[b]", ""}, {"a[b].sav", ""}, {"ab.sav", ""}, {"A[B].jpg", ""}, {"~tovrel-0123abcz.tmp", ""}});
   const std::pair<const char*, std::vector<std::string>> kCases[] = {
       {"a[b]", kWindows ? std::vector<std::string>{"A[B].jpg", "a[b]", "a[b].sav"}
                         : std::vector<std::string>{"a[b]", "a[b].sav"}},
@@ -70,8 +64,8 @@ TEST(PlatformTest, TheSearchIsLiteralAndTemporariesAreOurOwn) {
     std::FILE* file = CreateTempFile(dir.Path("target").c_str(), &temp);
     ASSERT_NE(nullptr, file);
     EXPECT_EQ(0, std::fclose(file));
-    EXPECT_EQ(dir.Path(test::FsPath(temp).filename().u8string()), temp);  // beside its target
-    EXPECT_TRUE(IsTempFileName(test::FsPath(temp).filename().u8string().c_str())) << temp;
+    EXPECT_EQ(dir.Path(FsPath(temp).filename().u8string()), temp);  // beside its target
+    EXPECT_TRUE(IsTempFileName(FsPath(temp).filename().u8string().c_str())) << temp;
   }
   EXPECT_NE(temps[0], temps[1]);
   for (const char* name :
@@ -113,4 +107,4 @@ TEST(RetryPauseTest, GrowsToAboutTwoSecondsOnlyForTransientFailures) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::test

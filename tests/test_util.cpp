@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 #include "archive/iarchive.h"
 #include "core/block_pool.h"
@@ -33,17 +30,15 @@ fs::path FsPath(const std::string& path) {
 #endif
 }
 
-ScratchDir::ScratchDir(const std::string& parent) {
+ScratchDir::ScratchDir() {
   static std::atomic<unsigned> counter{0};
-  const fs::path base = parent.empty() ? fs::temp_directory_path() : FsPath(parent);
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-    const fs::path dir = base / ("tovrel-test-" + std::to_string(std::random_device{}()) + "-" +
-                                 std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (fs::create_directory(dir, ec)) path_ = dir.u8string();
-  }
-  if (path_.empty()) ADD_FAILURE() << "cannot create a scratch directory under " << base;
+  const fs::path dir =
+      fs::temp_directory_path() / ("tovrel-test-" + std::to_string(std::random_device{}()) + "-" +
+                                   std::to_string(stamp) + "-" + std::to_string(counter++));
+  std::error_code ec;
+  if (fs::create_directory(dir, ec)) path_ = dir.u8string();
+  if (path_.empty()) ADD_FAILURE() << "cannot create the scratch directory " << dir;
 }
 
 ScratchDir::~ScratchDir() {
@@ -55,17 +50,17 @@ std::string ScratchDir::Path(const std::string& name) const {
   return (FsPath(path_) / FsPath(name)).u8string();
 }
 
-std::string FromHex(const std::string& hex) {
+std::string FromHex(std::string hex) {
+  hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
   std::string bytes;
-  std::string pair;
-  for (const char c : hex) {
-    if (c == ' ') continue;
-    pair += c;
-    if (pair.size() == 2) {
-      bytes.push_back(static_cast<char>(std::stoi(pair, nullptr, 16)));
-      pair.clear();
-    }
-  }
+  for (std::size_t at = 0; at + 1 < hex.size(); at += 2)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16)));
+  return bytes;
+}
+
+std::string Scrambled(std::string bytes, std::uint32_t key) {
+  ScrambleSaveData(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()),
+                   key);
   return bytes;
 }
 
@@ -106,10 +101,7 @@ void WriteAll(const ScratchDir& dir, const Files& files) {
 }
 
 Blob BlobOf(std::string& bytes) {
-  Blob blob;
-  blob.buffer = reinterpret_cast<unsigned char*>(bytes.data());
-  blob.length = static_cast<std::int32_t>(bytes.size());
-  return blob;
+  return Blob{reinterpret_cast<unsigned char*>(bytes.data()), static_cast<std::int32_t>(bytes.size())};
 }
 
 std::string ExtractString(IArchive* archive, const char* name) {
@@ -121,26 +113,6 @@ std::string ExtractString(IArchive* archive, const char* name) {
   std::string bytes(reinterpret_cast<const char*>(out.buffer), static_cast<std::size_t>(out.length));
   archive->FreeBlob(&out);
   return bytes;
-}
-
-ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args,
-                   const std::string& wrapper) {
-  ScratchDir capture;
-  const std::string outPath = capture.Path("stdout");
-  const std::string errPath = capture.Path("stderr");
-#ifdef _WIN32
-  (void)wrapper;
-  const std::string command = "\"cd /d \"" + workDir + "\" && \"" + toolPath + "\" " + args + " <NUL >\"" +
-                              outPath + "\" 2>\"" + errPath + "\"\"";  // cmd.exe strips the outer quotes
-  // as UTF-16, so names outside the ANSI code page reach cmd.exe whole
-  const int exitCode = _wsystem(FsPath(command).wstring().c_str());
-#else
-  const std::string command = "cd '" + workDir + "' && " + wrapper + "'" + toolPath + "' " + args +
-                              " </dev/null >'" + outPath + "' 2>'" + errPath + "'";
-  const int status = std::system(command.c_str());
-  const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-#endif
-  return ToolResult{exitCode, ReadBytes(outPath), ReadBytes(errPath)};
 }
 
 }  // namespace test

@@ -11,12 +11,25 @@
 #include <string>
 
 #include "core/common.h"
+#include "core/scrambler.h"
 
 namespace tovrel {
 
 class IArchive;
 
 namespace test {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// Golden archives: the empty one, and ".txt" holding "abc" (header, one record, the 11-byte zlib stream
+// of "abc"; 47 bytes in all).
+constexpr char kEmptyArchive[] = "4d585051 10000000 06000000 00000000";
+constexpr char kOneEntryArchive[] =
+    "4d585051 24000000 06000000 01000000 04000000 2e747874 24000000 0b000000 03000000 789c4b4c4a0600024d0127";
 
 // The direct-heap pool every archive needs, made before the first test and ended after the last:
 // `::testing::AddGlobalTestEnvironment(new DirectHeapPool)`.
@@ -29,11 +42,11 @@ class DirectHeapPool : public ::testing::Environment {
 // The UTF-8 path `path` as the standard library takes it on this platform.
 std::filesystem::path FsPath(const std::string& path);
 
-// A fresh empty directory under the system's temporary folder (or under `parent` when given), removed
-// with everything in it when the object goes out of scope.
+// A fresh empty directory under the system's temporary folder, removed with everything in it when the
+// object goes out of scope.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::string& parent = "");
+  ScratchDir();
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -48,7 +61,9 @@ class ScratchDir {
 };
 
 // The bytes written as hex digits in `hex`; spaces are ignored.
-std::string FromHex(const std::string& hex);
+std::string FromHex(std::string hex);
+// `bytes` run through the save scrambler with `key`.
+std::string Scrambled(std::string bytes, std::uint32_t key = kScrambleKey);
 
 // Bytes deterministic for a seed: random-looking (incompressible) or text-like (compressible).
 std::string RandomBytes(std::size_t length, std::uint32_t seed);
@@ -63,24 +78,10 @@ std::string ReadBytes(const std::string& path);
 // Writes every file of `files` into `dir`.
 void WriteAll(const ScratchDir& dir, const Files& files);
 
-
 // A Blob that lends `bytes`' storage (no copy): for AddBlob, while `bytes` lives.
 Blob BlobOf(std::string& bytes);
 // The bytes of the entry `name`; fails the current test when it cannot be extracted.
 std::string ExtractString(IArchive* archive, const char* name);
-
-// The outcome of one run of the tool.
-struct ToolResult {
-  int exitCode;
-  std::string out;  // stdout
-  std::string err;  // stderr
-};
-
-// Runs the tool at `toolPath` with `args` (already quoted as a shell would need) in the directory
-// `workDir`, with stdin empty, and captures both output streams. On POSIX `wrapper` is a shell prefix
-// put before the tool (a `timeout`, `setpriv`, or `ulimit ... &&`).
-ToolResult RunTool(const std::string& toolPath, const std::string& workDir, const std::string& args,
-                   const std::string& wrapper = "");
 
 }  // namespace test
 }  // namespace tovrel
