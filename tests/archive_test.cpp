@@ -93,7 +93,11 @@ TEST_F(ArchiveTest, OpensOnlyWellFormedArchivesAndExtractsOnlyWholeStreams) {
       {"3 unused directory bytes after a record with an empty stream",
        FromHex("4d585051 27000000 06000000 01000000 04000000 2e747874 00000000 00000000 00000000 "
                "000006"),
-       "!"}};
+       "!"},
+      {"a second record where the directory ends",
+       FromHex("4d585051 38000000 06000000 02000000 18000000") + std::string(24, 'n') +
+           FromHex("38000000 0b000000 03000000 789c4b4c4a0600024d0127"),
+       "-"}};
   for (std::size_t cut : {0, 15, 30, 46}) cases.emplace_back("cut", FromHex(one).substr(0, cut), "-");
   for (const auto& [what, hex, at, to, txt] : kPatched) cases.emplace_back(what, Patched(hex, at, to), txt);
   for (const auto& [what, bytes, txt] : cases) {
@@ -136,6 +140,8 @@ TEST_F(ArchiveTest, FailedSaveLeavesTheOldFileAndEntriesThatStillExtract) {
   EXPECT_EQ(ReadBytes(path), old);
   Archive fresh = Archive::StartNew(dir.path().c_str());  // a folder where the new archive goes
   EXPECT_TRUE(!fresh.Save() && fresh.IsOpen());
+  EXPECT_FALSE(Archive::StartNew(dir.Path("none/a.ssav").c_str()).Save());  // no folder for the temporary
+  EXPECT_FALSE(Archive(dir.Path("none.ssav").c_str(), false).Save());       // nothing open, nothing saved
 }
 
 }  // namespace

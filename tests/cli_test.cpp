@@ -150,6 +150,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
                  {"huge.ssav", emptyArchive},
                  {"abc.ssav", FromHex(kOneEntryArchive)}});
   fs::create_directory(FsPath(dir.Path("d.ssav")));
+  fs::create_directory(FsPath(dir.Path("d.sav")));
   fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
   // the arguments, the exit code, stdout after the banner, and what each error line names
   std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
@@ -161,6 +162,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
       {"x.sav " + tooLong, 1, "", {tooLong.substr(0, 20)}},
       {"t.ssav", 3, "", {"t.ssav': it is not a well-formed archive"}},
       {"d.ssav", 3, "", {"d.ssav"}},
+      {"d.sav", 1, "", {"d.sav': it is a directory, not a save"}},
       {"huge.ssav", 3, "", {"huge.ssav': it is not a well-formed archive"}},
       {"none.ssav", 0, Report(0, 16, 0), {}},
       {"abc.ssav", 0, Report(1, 47, 3), {}},
@@ -377,8 +379,8 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     const char* wrapper = "";
   };
   std::vector<Case> cases = {
-      {{{"/x", "1"}, {"\\x", "2"}, {":x", "3"}, {".ssav", "4"}, {".ok", "5"}},
-       {"refusing entry '/x'", "refusing entry '\\x'", "refusing entry ':x'", "refusing entry '.ssav'"},
+      {{{"/\nx", "1"}, {"\\x", "2"}, {":x", "3"}, {".ssav", "4"}, {".ok", "5"}},  // shown on one line
+       {"refusing entry '/\\x0Ax'", "refusing entry '\\x'", "refusing entry ':x'", "refusing entry '.ssav'"},
        {{".ok", "5"}}},
       // ".SAV" is no save: written as stored, never unscrambled; ".png" cannot replace a directory
       {{{".a", RandomBytes(3000, 10)}, {".SAV", "as is"}, {".png", "new"}},

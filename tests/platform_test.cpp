@@ -68,8 +68,8 @@ TEST(PlatformTest, TheSearchIsLiteralAndTemporariesAreOurOwn) {
     EXPECT_TRUE(IsTempFileName(FsPath(temp).filename().u8string().c_str())) << temp;
   }
   EXPECT_NE(temps[0], temps[1]);
-  for (const char* name :
-       {"~tovrel-abc.tmp", "~tovrel-0123ABCD.tmp", "x~tovrel-0123abcd.tmp", "~tovrel-0123abcd.tm"}) {
+  for (const char* name : {"~tovrel-abc.tmp", "~tovrel-A123abcd.tmp", "~tovrel-0123abcD.tmp",
+                           "~Tovrel-0123abcd.tmp", "~tovrel-0123abcd.tm"}) {
     EXPECT_FALSE(IsTempFileName(name)) << name;
   }
   EXPECT_EQ(nullptr, CreateNewFile(temps[0].c_str()));  // exclusive
