@@ -353,8 +353,10 @@ TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
     WriteBytes(dir.Path("autosave1.sav"), "a newer save");
     const std::string spoiled = dir.Path(c.name);
     if (c.spoil == 'd') fs::create_directory(FsPath(spoiled));
-    if (c.spoil == 's') WriteBytes(spoiled, "");
-    if (c.spoil == 's') fs::resize_file(FsPath(spoiled), c.size);
+    if (c.spoil == 's') {
+      WriteBytes(spoiled, "");
+      fs::resize_file(FsPath(spoiled), c.size);
+    }
 #ifndef _WIN32
     if (c.spoil == 'p') mkfifo(spoiled.c_str(), 0600);
     if (c.spoil == 'l') fs::create_symlink("gone", spoiled);

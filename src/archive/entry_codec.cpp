@@ -35,8 +35,7 @@ bool Archive::Extract(const char* name, Blob* out) {
   unsigned char* buffer = new (std::nothrow) unsigned char[size];
   if (buffer == nullptr) {
     RecordFailure("not enough memory for its " + std::to_string(size) + " bytes");
-    out->buffer = nullptr;
-    out->length = 0;
+    *out = Blob{};
     return false;
   }
   out->buffer = buffer;
