@@ -35,7 +35,7 @@ void Note(Contents* contents, const std::string& name, const std::string& bytes)
 
 Contents Read(tovrel::Archive* archive) {
   Contents contents;
-  archive->VisitNames([&](const char* name) {
+  archive->VisitEntries([&](const char* name, const tovrel::ArchiveEntry&) {
     tovrel::Blob blob;
     const bool ok = archive->Extract(name, &blob);
     if (!ok && (blob.buffer != nullptr || blob.length != 0)) Fail("a failed Extract left a filled Blob");

@@ -38,7 +38,7 @@ int Predict(const fs::path& archivePath, Files* files) {
   tovrel::Archive archive(archivePath.c_str(), /*create=*/false);
   if (!archive.IsOpen()) return 3;
   int exitCode = 0, attempts = 0;
-  archive.VisitNames([&](const char* name) {
+  archive.VisitEntries([&](const char* name, const tovrel::ArchiveEntry&) {
     const std::string file = std::string("s") + name;
     tovrel::Blob blob;
     if (attempts == 3) return;  // past the third file only a note

@@ -56,6 +56,18 @@ void PrintUsage() {
               kArchiveExtension);
 }
 
+void PrintOptions() {
+  std::puts("Options:");
+  std::puts("\t-l, --list ARCHIVE.ssav...\tlist the entries and what unpacking writes");
+  std::puts("\t-t, --test ARCHIVE.ssav...\tcheck every entry; writes nothing");
+  std::puts("\t-h, --help, /?\t\t\tshow this text");
+  std::puts("\t--version\t\t\tshow the version");
+  std::puts("Two or more existing .sav or .ssav files are packed or unpacked one after another.");
+  std::puts("A file whose name starts with \"--\" is given as ./--name.");
+}
+
+void PrintVersion() { std::printf("Tovrel %s\n", TOVREL_VERSION); }
+
 int PrintStatistics(std::int32_t archiveBytes, std::int32_t originalBytes, std::int32_t fileCount) {
   // nothing to compare against when every member is empty: call that no compression at all
   const double ratio = originalBytes == 0 ? 0.0

@@ -10,7 +10,7 @@ namespace tovrel {
 enum ExitCode : int {
   kExitOk = 0,
   kExitNotFound = 1,      // argument missing, no file of the save, a member unreadable, a path too long
-  kExitUsage = 2,         // no argument: the usage text was printed
+  kExitUsage = 2,         // no argument, an unknown option or an option without its archive
   kExitArchiveFailed = 3  // archive cannot be opened, created or saved; an entry could not be written
 };
 
@@ -19,6 +19,12 @@ void PrintBanner();
 
 // Prints the usage text.
 void PrintUsage();
+
+// Prints what --help adds to the usage text: the options and the several-files rule.
+void PrintOptions();
+
+// Prints the version line: the program's name and the version the build was made from.
+void PrintVersion();
 
 // Prints the four-line report: file count, archive length, original total and compression ratio
 // (0.00% when the original total is 0). Returns 0.

@@ -21,12 +21,13 @@ namespace tovrel {
 
 namespace {
 
-// The files written (or attempted) in this run: the limit is per process, not per archive.
+// The files of the current archive written (or attempted): the limit is per archive.
 std::int32_t filesWritten = 0;
 // Set by ExtractEntryToFile, which has no result, when an entry could not be written.
 bool entryFailed = false;
 
-// `text` with control bytes written as \xNN, so a hostile entry name cannot break a message line.
+}  // namespace
+
 std::string Printable(const std::string& text) {
   std::string shown;
   for (const char c : text) {
@@ -42,39 +43,61 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
-}  // namespace
+EntryPlan PlanEntry(const char* archivePath, const char* entryName, std::int32_t filesSoFar) {
+  // the output is the archive's path with its extension replaced by the entry name
+  EntryPlan plan{EntryFate::kWrite,
+                 std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) +
+                     entryName};
+  if (filesSoFar >= kMaxFilesPerUnpack) {
+    plan.fate = EntryFate::kSkipped;
+  } else if (std::strpbrk(entryName, "/\\:") != nullptr) {
+    // separators or a drive colon would write outside the archive's directory or into a stream
+    plan.fate = EntryFate::kBadName;
+  } else if (!PathFits(plan.outputPath)) {
+    plan.fate = EntryFate::kPathTooLong;
+  } else if (SamePath(plan.outputPath.c_str(), archivePath)) {
+    plan.fate = EntryFate::kOverArchive;
+  }
+  return plan;
+}
+
+std::string FateReason(EntryFate fate) {
+  switch (fate) {
+    case EntryFate::kWrite:
+      break;
+    case EntryFate::kSkipped:
+      return "at most " + std::to_string(kMaxFilesPerUnpack) + " files are written per archive";
+    case EntryFate::kBadName:
+      return "its name holds a path separator or ':'";
+    case EntryFate::kOverArchive:
+      return "it would overwrite the archive itself";
+    case EntryFate::kPathTooLong:
+      return "its path would be longer than the system allows";
+  }
+  return "";
+}
 
 void ExtractEntryToFile(Archive* archive, const char* entryName) {
   const std::string shownName = Printable(entryName);
   const char* archivePath = archive->Path();
-  if (filesWritten >= kMaxFilesPerUnpack) {
-    ReportNote("skipping entry '%s' of '%s': at most %d files are written per run", shownName.c_str(),
-               archivePath, kMaxFilesPerUnpack);
-    return;
-  }
-  // separators or a drive colon would write outside the archive's directory or into a stream
-  if (std::strpbrk(entryName, "/\\:") != nullptr) {
-    ReportError("refusing entry '%s' of '%s': its name holds a path separator or ':'", shownName.c_str(),
-                archivePath);
-    entryFailed = true;
-    return;
-  }
-  // the output is the archive's path with its extension replaced by the entry name
-  const std::string outputPath =
-      std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) +
-      entryName;
-  const std::string shownPath = Printable(outputPath);
-  if (!PathFits(outputPath)) {
-    ReportError("cannot write entry '%s': the path '%s' is longer than the system allows", shownName.c_str(),
-                shownPath.c_str());
-    entryFailed = true;
-    return;
-  }
-  if (SamePath(outputPath.c_str(), archivePath)) {
-    ReportError("refusing entry '%s' of '%s': it would overwrite the archive itself", shownName.c_str(),
-                archivePath);
-    entryFailed = true;
-    return;
+  const EntryPlan plan = PlanEntry(archivePath, entryName, filesWritten);
+  const std::string shownPath = Printable(plan.outputPath);
+  switch (plan.fate) {
+    case EntryFate::kWrite:
+      break;
+    case EntryFate::kSkipped:
+      ReportNote("skipping entry '%s' of '%s': %s", shownName.c_str(), archivePath, FateReason(plan.fate).c_str());
+      return;
+    case EntryFate::kPathTooLong:
+      ReportError("cannot write entry '%s' to '%s': %s", shownName.c_str(), shownPath.c_str(),
+                  FateReason(plan.fate).c_str());
+      entryFailed = true;
+      return;
+    case EntryFate::kBadName:
+    case EntryFate::kOverArchive:
+      ReportError("refusing entry '%s' of '%s': %s", shownName.c_str(), archivePath, FateReason(plan.fate).c_str());
+      entryFailed = true;
+      return;
   }
 
   IArchive& entries = *archive;
@@ -89,7 +112,7 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
     ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), kScrambleKey);
   }
   filesWritten += 1;  // an attempt counts toward the limit whether or not the write succeeds
-  const bool written = WriteWholeFile(outputPath.c_str(), blob);
+  const bool written = WriteWholeFile(plan.outputPath.c_str(), blob);
   entries.FreeBlob(&blob);
   if (!written) {
     ReportError("cannot write '%s': %s", shownPath.c_str(), LastFailure().c_str());
@@ -109,6 +132,7 @@ int UnpackArchive(const char* directory, const char* baseName) {
     ReportError("cannot open the archive '%s': %s", archivePath.c_str(), LastFailure().c_str());
     return kExitArchiveFailed;
   }
+  filesWritten = 0;  // each archive of a run has its own three files
   entryFailed = false;
   const std::int32_t fileCount = archive.ForEach(ExtractEntryToFile);
   const std::int32_t originalBytes = archive.TotalOriginalSize();

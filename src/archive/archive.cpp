@@ -84,8 +84,9 @@ Archive::Archive(const char* path) : path_(CopyOf(path)), entries_(kBucketCount)
   open_ = true;
 }
 
-Archive::Archive(const char* path, bool create) : path_(CopyOf(path)), entries_(kBucketCount) {
-  file_ = OpenExisting();
+Archive::Archive(const char* path, bool create, bool writable)
+    : path_(CopyOf(path)), entries_(kBucketCount) {
+  file_ = OpenExisting(writable);
   bool created = false;
   // create only where nothing exists: a file we merely failed to open must never be emptied
   if (file_ == nullptr && create && !PathExists(path_)) {
@@ -114,7 +115,8 @@ Archive::~Archive() {
   // entries_ destroys every entry after this body
 }
 
-std::FILE* Archive::OpenExisting() const {
+std::FILE* Archive::OpenExisting(bool writable) const {
+  if (!writable) return OpenFile(path_, "rb");
   std::FILE* file = OpenFile(path_, "r+b");
   // a read-only file, share or medium can still be read
   if (file == nullptr && PathExists(path_)) {

@@ -33,7 +33,10 @@ class Archive final : public IArchive {
   // as for a read-only file) and loads its directory. When nothing exists at `path` and `create` is
   // true, creates an empty archive there. A file that exists but is not a well-formed archive is left
   // untouched and the archive is not open. Ask IsOpen afterwards.
-  Archive(const char* path, bool create);
+  Archive(const char* path, bool create) : Archive(path, create, /*writable=*/true) {}
+  // Opens the existing archive at `path` for reading alone and loads its directory, as the constructor
+  // does but without ever asking for write access: for looking at an archive without changing it.
+  static Archive ForReading(const char* path) { return Archive(path, /*create=*/false, /*writable=*/false); }
   // An empty archive for `path` that exists in memory alone: nothing on disk is read or changed until
   // Save puts the complete archive there, replacing whatever file has that name.
   static Archive StartNew(const char* path) { return Archive(path); }
@@ -58,10 +61,16 @@ class Archive final : public IArchive {
   // when `name` is longer than 267 bytes or no table node can be had.
   bool AddOwnedBlob(const char* name, Blob* blob);
 
-  // Calls `visit(name)` for every entry name, in walk order.
+  // Inflates the newest entry named `name` without keeping its bytes. True when its stream is whole:
+  // it ends, its checksum matches and it gives exactly the entry's original size. On false the reason
+  // is left for LastFailure. Needs no more memory than one piece of the stream, whatever its size.
+  bool Verify(const char* name);
+
+  // Calls `visit(name, entry)` for every entry, in walk order (the order of ForEach).
   template <typename Visitor>
-  void VisitNames(Visitor visit) const {
-    entries_.Walk([&visit](const NameNode* node) { visit(node->name); });
+  void VisitEntries(Visitor visit) const {
+    entries_.Walk(
+        [&visit](const NameNode* node) { visit(node->name, *static_cast<const ArchiveEntry*>(node->value)); });
   }
 
   // The current length of the archive file; the stream position is left where it was. 0 when there is
@@ -76,8 +85,10 @@ class Archive final : public IArchive {
 
  private:
   explicit Archive(const char* path);
-  // Opens the file at path_ for reading and writing, or for reading alone when writing is refused.
-  std::FILE* OpenExisting() const;
+  Archive(const char* path, bool create, bool writable);
+  // Opens the file at path_ for reading and writing (when `writable`), or for reading alone when
+  // writing is refused or not wanted.
+  std::FILE* OpenExisting(bool writable) const;
   // Creates `path`, which must not exist, holding an empty archive's header and returns it open
   // ("w+b"), or null.
   std::FILE* CreateEmpty(const char* path);
@@ -89,6 +100,9 @@ class Archive final : public IArchive {
   // the whole stream was written.
   bool CompressEntry(std::FILE* newFile, NameNode* node);
   bool CopyEntry(std::FILE* newFile, NameNode* node);
+  // Inflates `entry`'s stored stream into `buffer` (originalSize bytes), or through a scratch window
+  // when `buffer` is null. Returns null when the stream is whole, else why it is not.
+  const char* InflateStream(const ArchiveEntry& entry, unsigned char* buffer);
   // Writes header, directory and every stream into `newFile`. False on any short or failed write.
   bool WriteArchive(std::FILE* newFile);
 

@@ -95,11 +95,11 @@ bool Archive::Save() {
   if (hadFile) (void)std::fclose(file_);
   file_ = nullptr;
   if (!MoveReplacing(tempPath.c_str(), path_)) {
-    if (hadFile) file_ = OpenExisting();  // the old archive is still there, untouched
+    if (hadFile) file_ = OpenExisting(/*writable=*/true);  // the old archive is still there, untouched
     open_ = file_ != nullptr || !hadFile;
     return fail();
   }
-  file_ = OpenExisting();
+  file_ = OpenExisting(/*writable=*/true);
   open_ = file_ != nullptr;
   return open_;
 }

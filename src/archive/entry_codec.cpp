@@ -44,35 +44,51 @@ bool Archive::Extract(const char* name, Blob* out) {
     if (size > 0) std::memcpy(buffer, entry->data, size);
     return true;
   }
+  const char* damage = InflateStream(*entry, buffer);
+  if (damage == nullptr) return true;
+  RecordFailure(damage);
+  delete[] buffer;
+  *out = Blob{};
+  return false;
+}
 
-  auto fail = [out]() {
-    RecordFailure("its data is damaged");
-    delete[] out->buffer;
-    out->buffer = nullptr;
-    out->length = 0;
+bool Archive::Verify(const char* name) {
+  const NameNode* node = entries_.Find(name);
+  if (node == nullptr) {
+    RecordFailure("there is no such entry");
     return false;
-  };
+  }
+  const auto* entry = static_cast<const ArchiveEntry*>(node->value);
+  if (entry->data != nullptr) return true;  // in memory, not yet stored: nothing can be damaged
+  const char* damage = InflateStream(*entry, nullptr);
+  if (damage != nullptr) RecordFailure(damage);
+  return damage == nullptr;
+}
+
+const char* Archive::InflateStream(const ArchiveEntry& entry, unsigned char* buffer) {
   // after a save whose reopening failed there is no file to read from
-  if (file_ == nullptr) return fail();
+  if (file_ == nullptr) return "the archive file is no longer open";
   z_stream strm{};  // null zalloc/zfree/opaque: zlib's own allocator
-  if (inflateInit(&strm) != Z_OK) return fail();
-  if (std::fseek(file_, static_cast<long>(entry->dataOffset), SEEK_SET) != 0) {
+  if (inflateInit(&strm) != Z_OK) return "the decompressor cannot start (not enough memory)";
+  if (std::fseek(file_, static_cast<long>(entry.dataOffset), SEEK_SET) != 0) {
     (void)inflateEnd(&strm);
-    return fail();
+    return "its data cannot be read";
   }
 
   unsigned char in[kChunkSize];
-  unsigned char spill;  // catches any byte past originalSize
-  std::uint32_t remaining = entry->storedSize;
+  unsigned char window[kChunkSize];  // receives the bytes when there is no buffer to keep them
+  unsigned char spill;               // catches any byte past originalSize
+  const std::uint32_t size = entry.originalSize;
+  std::uint32_t remaining = entry.storedSize;
   std::uint32_t produced = 0;
   int ret = Z_OK;
-  bool ok = true;
-  // inflate straight into the Blob, one stored piece at a time
+  const char* damage = nullptr;  // why the stream is not whole, once known
+  // inflate one stored piece at a time, straight into the buffer when there is one
   do {
     const std::uint32_t piece = remaining < kChunkSize ? remaining : kChunkSize;
     // a read that falls short means the file ends inside the stream
     if (std::fread(in, 1, piece, file_) != piece || std::ferror(file_)) {
-      ok = false;
+      damage = "its data cannot be read";
       break;
     }
     remaining -= piece;
@@ -80,21 +96,31 @@ bool Archive::Extract(const char* name, Blob* out) {
     strm.avail_in = piece;
     while (strm.avail_in > 0 && ret != Z_STREAM_END) {
       const std::uint32_t room = size - produced;
-      strm.next_out = room > 0 ? buffer + produced : &spill;
-      strm.avail_out = room > 0 ? room : 1;
+      const std::uint32_t offered = buffer != nullptr || room < kChunkSize ? room : kChunkSize;
+      strm.next_out = room == 0 ? &spill : buffer != nullptr ? buffer + produced : window;
+      strm.avail_out = room == 0 ? 1 : offered;
       ret = inflate(&strm, Z_NO_FLUSH);
-      if (ret == Z_NEED_DICT || ret == Z_DATA_ERROR || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR ||
-          (room == 0 && strm.avail_out == 0)) {  // the stream holds more than originalSize
-        ok = false;
-        break;
+      if (ret == Z_DATA_ERROR) {
+        // zlib checks the Adler-32 trailer itself and says so in these words
+        damage = strm.msg != nullptr && std::strcmp(strm.msg, "incorrect data check") == 0
+                     ? "its checksum does not match"
+                     : "its data is damaged";
+      } else if (ret == Z_NEED_DICT || ret == Z_STREAM_ERROR) {
+        damage = "its data is damaged";
+      } else if (ret == Z_MEM_ERROR) {
+        damage = "not enough memory to decompress it";
+      } else if (room == 0 && strm.avail_out == 0) {
+        damage = "it holds more bytes than its recorded size";
       }
-      if (room > 0) produced = size - strm.avail_out;
+      if (damage != nullptr) break;
+      if (room > 0) produced += offered - strm.avail_out;
     }
-  } while (ok && ret != Z_STREAM_END && remaining > 0);
+  } while (damage == nullptr && ret != Z_STREAM_END && remaining > 0);
   (void)inflateEnd(&strm);
   // a stream that ends early, or never ends, is corrupt, not short
-  if (!ok || ret != Z_STREAM_END || produced != size) return fail();
-  return true;
+  if (damage == nullptr && ret != Z_STREAM_END) damage = "its data is cut short";
+  if (damage == nullptr && produced != size) damage = "it holds fewer bytes than its recorded size";
+  return damage;
 }
 
 bool Archive::CompressEntry(std::FILE* newFile, NameNode* node) {
