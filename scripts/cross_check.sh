@@ -147,7 +147,7 @@ for pair in "windows-packs linux-packs" "windows-unpacks-linux linux-unpacks-win
 done
 
 # the fixed texts: usage, a missing save (its absolute path differs: keep only the name), another
-# extension
+# extension, help, version, and the listing and test of one archive
 for side in windows linux; do
   dir=$scratch/$side-texts
   mkdir -p "$dir"
@@ -155,6 +155,11 @@ for side in windows linux; do
   run_tool "$side" "$dir" "usage-$side"
   run_tool "$side" "$dir" "missing-$side" missing.sav
   run_tool "$side" "$dir" "other-$side" notes.txt
+  run_tool "$side" "$dir" "help-$side" --help
+  run_tool "$side" "$dir" "version-$side" --version
+  for look in --list --test; do
+    run_tool "$side" "$scratch/$side-packs" "${look#--}-$side" "$look" myarch.ssav
+  done
 done
 sed -e 's|^File .*[/\\]missing\.sav not found|File <dir>missing.sav not found|' "$scratch/missing-windows.out" >"$scratch/missing-w.out"
 sed -e 's|^File .*[/\\]missing\.sav not found|File <dir>missing.sav not found|' "$scratch/missing-linux.out" >"$scratch/missing-l.out"
@@ -166,6 +171,10 @@ fi
 same_run "no argument (usage)" usage-windows usage-linux
 same_run "missing save (paths aside)" missing-w missing-l
 same_run "another extension" other-windows other-linux
+same_run "--help" help-windows help-linux
+same_run "--version" version-windows version-linux
+same_run "--list myarch.ssav" list-windows list-linux
+same_run "--test myarch.ssav" test-windows test-linux
 
 if [ "$failures" -ne 0 ]; then
   echo "cross-check: $failures check(s) failed" >&2

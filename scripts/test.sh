@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: the native build (g++), the sanitizer build (clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer), short fuzz runs, and the Windows build under Wine. Installs what is
-# missing first. Exits non-zero when any lane fails.
+# Runs the whole test suite: the native build (g++) and its Linux package, the sanitizer build (clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer), short fuzz runs, and the Windows build under Wine.
+# Installs what is missing first. Exits non-zero when any lane fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh cmake make g++ zlib1g-dev libgtest-dev
+scripts/install-deps.sh cmake make g++ zlib1g-dev libgtest-dev file
 
 werror=ON
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -14,6 +14,9 @@ echo "== native lane (g++) =="
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVREL_WERROR=$werror >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure
+
+echo "== package lane =="
+scripts/test-package.sh build
 
 for lane in scripts/test-sanitize.sh scripts/test-fuzz.sh scripts/test-windows.sh; do
   if [ -x "$lane" ]; then

@@ -54,6 +54,12 @@ const char kUsage[] =
     "\"autosave1.ssav\"\n"
     "Tovrel.exe autosave1.sav myarch - Packs save named \"autosave1\"\n\t\t\t\tand create archive "
     "\"myarch.ssav\"\nTovrel.exe autosave1.ssav - Unpack archive \"autosave1.ssav\"\n";
+const std::string kHelp = kUsage + std::string(
+    "Options:\n\t-l, --list ARCHIVE.ssav...\tlist the entries and what unpacking writes\n"
+    "\t-t, --test ARCHIVE.ssav...\tcheck every entry; writes nothing\n\t-h, --help, /?\t\t\tshow this text\n"
+    "\t--version\t\t\tshow the version\n"
+    "Two or more existing .sav or .ssav files are packed or unpacked one after another.\n"
+    "A file whose name starts with \"--\" is given as ./--name.\n");
 const char kLowMemory[] = "ulimit -v 400000 && ";
 const char kNobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
 
@@ -133,6 +139,23 @@ void ExpectArchiveOf(const std::string& path, const std::string& base, const Fil
   }
 }
 
+// The offset of the fields after the name in the directory record of the entry `name` of `archive`.
+std::size_t FieldsOf(const std::string& archive, const std::string& name) {
+  std::string record(4, '\0');
+  EncodeFixed32(&record[0], static_cast<std::uint32_t>(name.size()));
+  return archive.find(record + name, kHeaderSize) + 4 + name.size();
+}
+
+// Every file under `dir` with its bytes, directories as "/".
+Files Snapshot(const std::string& dir) {
+  Files files;
+  for (const auto& item : fs::recursive_directory_iterator(FsPath(dir))) {
+    const std::string name = fs::relative(item.path(), FsPath(dir)).u8string();
+    files[name] = item.is_directory() ? "/" : ReadBytes(item.path().u8string());
+  }
+  return files;
+}
+
 // `path` in double quotes, as an argument for either platform's shell.
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -148,13 +171,23 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
                  {"t.ssav", "no archive here"},
                  {"none.ssav", emptyArchive},
                  {"huge.ssav", emptyArchive},
-                 {"abc.ssav", FromHex(kOneEntryArchive)}});
+                 {"abc.ssav", FromHex(kOneEntryArchive)},
+                 {"--odd.ssav", emptyArchive}});
   fs::create_directory(FsPath(dir.Path("d.ssav")));
   fs::create_directory(FsPath(dir.Path("d.sav")));
   fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
   // the arguments, the exit code, stdout after the banner, and what each error line names
   std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
       {"", 2, kUsage, {}},
+      {"--help", 0, kHelp, {}},
+      {"-h", 0, kHelp, {}},
+      {"/?", 0, kHelp, {}},
+      {"--version x.sav", 0, "Tovrel " TOVREL_VERSION "\n", {}},
+      {"--bogus", 2, kHelp, {"unknown option '--bogus'"}},
+      {"--odd.ssav", 0, Report(0, 16, 0), {}},  // an existing file is no option
+      {"--list", 2, kHelp, {"--list needs the path of a .ssav archive"}},
+      {"-t x.sav", 2, "", {"x.sav': only a .ssav archive can be looked into"}},
+      {"--test abc.ssav", 0, "intact   abc.txt\n1 entry: 1 intact, 0 damaged\n", {}},
       {"autosave1.sav", 1, "File " + (FsPath(here) / "autosave1.sav").u8string() + " not found", {}},
       {"x.txt", 0, "", {}},
       {"y.SAV", 0, "", {}},
@@ -407,9 +440,7 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     std::string archive = ReadBytes(dir.Path("x.ssav"));
     std::int64_t total = 0;
     for (const auto& [name, bytes] : c.entries) {
-      std::string record(4, '\0');
-      EncodeFixed32(&record[0], static_cast<std::uint32_t>(name.size()));
-      const std::size_t fields = archive.find(record + name, kHeaderSize) + 4 + name.size();
+      const std::size_t fields = FieldsOf(archive, name);
       if (name == ".a") archive[DecodeFixed32(&archive[fields]) + 1500] ^= 0x40;  // damaged in its middle
       if (name == ".big") EncodeFixed32(&archive[fields + 8], 0x7FFFFFFF);  // its 2.1 MB may inflate to that
       total += DecodeFixed32(&archive[fields + 8]);
@@ -424,6 +455,84 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     for (const auto& [name, bytes] : c.written) EXPECT_EQ(bytes, ReadBytes(dir.Path("x" + name)));
     EXPECT_EQ(2 + c.written.size(), Count(dir.path()));
   }
+}
+
+// Listing and testing change nothing (no archive, no file beside it, no temporary left). The listing
+// tells what unpacking would do with each entry; the test finds each damaged entry and says why; an
+// archive that is no archive is refused as unpacking refuses it, and the next one still runs.
+TEST(InspectTest, ListAndTestTellWithoutWriting) {
+  ScratchDir dir;
+  const std::string here = fs::canonical(FsPath(dir.path())).u8string();
+  MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("save")}, {".jpg", "pic"}, {"/\nx", "1"},
+                                   {".ssav", "2"}, {".txt", "text"}, {".png", "p"}});
+  MakeArchive(dir.Path("y.ssav"), {{".jpg", RandomBytes(3000, 1)}, {".txt", "text"}, {".sav", ""}});
+  std::string damaged = ReadBytes(dir.Path("y.ssav"));
+  damaged[DecodeFixed32(&damaged[FieldsOf(damaged, ".jpg")]) + 1500] ^= 0x40;
+  EncodeFixed32(&damaged[FieldsOf(damaged, ".txt") + 8], 5);
+  WriteAll(dir, {{"x.sav", "today's save"}, {"y.ssav", damaged}, {"z.ssav", "not an archive"}});
+  // in table order; refused entries count toward no limit
+  const std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
+      {"--list x.ssav", 0,
+       "Original  Stored  File\n"
+       "       1       9  x/\\x0Ax  (refused: its name holds a path separator or ':')\n"
+       "       1       9  x.ssav  (refused: it would overwrite the archive itself)\n"
+       "       4      12  x.txt\n       3      11  x.jpg\n       1       9  x.png\n"
+       "       4      12  x.sav  (skipped: at most 3 files are written per archive)\n"
+       "      14      62  6 entries, 3 files to write\n",
+       {}},
+      {"-t x.ssav", 0,
+       "intact   x/\\x0Ax\nintact   x.ssav\nintact   x.txt\nintact   x.jpg\nintact   x.png\nintact   x.sav\n"
+       "6 entries: 6 intact, 0 damaged\n",
+       {}},
+      {"--test y.ssav", 3,
+       "damaged  y.txt: it holds fewer bytes than its recorded size\n"
+       "damaged  y.jpg: its checksum does not match\nintact   y.sav\n3 entries: 1 intact, 2 damaged\n",
+       {"y.ssav' has 2 damaged entries"}},
+      {"-l z.ssav y.ssav", 3,
+       "==> " + (FsPath(here) / "z.ssav").u8string() + " <==\n\n==> " + (FsPath(here) / "y.ssav").u8string() +
+           " <==\nOriginal  Stored  File\n       5      12  y.txt\n    3000    3011  y.jpg\n       0       8  y.sav\n"
+           "    3005    3031  3 entries, 3 files to write\n",
+       {"z.ssav': it is not a well-formed archive"}}};
+  const Files before = Snapshot(dir.path());
+  for (const auto& [args, code, out, errors] : cases) {
+    SCOPED_TRACE(args);
+    const ToolResult r = Tool(dir.path(), args);
+    EXPECT_EQ(code, r.exitCode);
+    EXPECT_EQ(kBanner + out, r.out);
+    ExpectLines(r.err, "error: ", errors);
+    EXPECT_EQ(before, Snapshot(dir.path()));
+  }
+}
+
+// Two or more existing saves and archives are each packed or unpacked as if given alone (three files
+// per archive), a line naming each before its report; a failure does not stop the next one, and the
+// highest exit code is the run's. A second argument that is no save or archive still names the archive.
+TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
+  ScratchDir dir;
+  const std::string here = fs::canonical(FsPath(dir.path())).u8string();
+  WriteAll(dir, {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.sav", "c"}, {"c.big", ""}, {"n.txt", "n"}});
+  fs::resize_file(FsPath(dir.Path("c.big")), (std::uint64_t{4} << 30) + 5);
+  const Files x = {{".1", "1"}, {".2", "2"}, {".3", "3"}}, y = {{".4", "4"}, {".5", "5"}, {".6", "6"}};
+  MakeArchive(dir.Path("x.ssav"), x);
+  MakeArchive(dir.Path("y.ssav"), y);
+  const ToolResult r = Tool(dir.path(), "a.sav b.sav c.sav x.ssav y.ssav");
+  EXPECT_EQ(1, r.exitCode);
+  std::string out = kBanner;
+  for (const auto& [name, report] :
+       {std::pair{"a.sav", Report(2, fs::file_size(FsPath(dir.Path("a.ssav"))), 3)},
+        {"b.sav", Report(1, fs::file_size(FsPath(dir.Path("b.ssav"))), 1)},
+        {"c.sav", std::string()},
+        {"x.ssav", Report(3, fs::file_size(FsPath(dir.Path("x.ssav"))), 3)},
+        {"y.ssav", Report(3, fs::file_size(FsPath(dir.Path("y.ssav"))), 3)}})
+    out += std::string(out == kBanner ? "" : "\n") + "==> " + (FsPath(here) / name).u8string() + " <==\n" + report;
+  EXPECT_EQ(out, r.out);
+  ExpectLines(r.err, "error: ", {"c.big': it is 2 GiB or larger"});
+  for (const auto& [ext, bytes] : x) EXPECT_EQ(bytes, ReadBytes(dir.Path("x" + ext)));
+  for (const auto& [ext, bytes] : y) EXPECT_EQ(bytes, ReadBytes(dir.Path("y" + ext)));
+  EXPECT_FALSE(fs::exists(FsPath(dir.Path("c.ssav"))));
+  EXPECT_EQ(0, Tool(dir.path(), "b.sav n.txt").exitCode);
+  ExpectArchiveOf(dir.Path("n.txt.ssav"), "b", {{"b.sav", "b"}});
+  EXPECT_EQ(17u, Count(dir.path()));
 }
 
 // An archive the user may only read still unpacks; a file the user may not write is not replaced. On
