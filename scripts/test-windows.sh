@@ -12,15 +12,18 @@ linux_build=${1:-build}
 mingw_build=build-mingw
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(cmake make g++ zlib1g-dev libgtest-dev g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64)
+packages=(cmake make g++ zlib1g-dev libgtest-dev g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 unzip)
 if ! bash scripts/install-deps.sh "${packages[@]}"; then
   echo "windows lane: skipped: cannot install ${packages[*]}"
   exit 0
 fi
 
+# the browser page goes into the ZIP beside Tovrel.exe when the browser lane has built it
+page=""
+if [ -f build-web/Tovrel.html ]; then page="$root/build-web/Tovrel.html"; fi
 echo "windows: cross-building in $mingw_build (MinGW-w64, -DTOVREL_WERROR=ON)"
 cmake -S . -B "$mingw_build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DTOVREL_WERROR=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTOVREL_WERROR=ON -DTOVREL_PAGE="$page" >/dev/null
 cmake --build "$mingw_build" -j"$jobs"
 
 # one file for the user: it imports exactly the DLLs every Windows has, no more and no fewer (user32.dll,
@@ -61,4 +64,15 @@ if [ ! -x "$linux_build/tovrel" ]; then
   cmake --build "$linux_build" --target tovrel -j"$jobs" >/dev/null
 fi
 bash scripts/cross_check.sh "$root/$mingw_build" "$(cd "$linux_build" && pwd)"
+
+# the ZIP for users: Tovrel.exe, the README and, when built, the page beside Tovrel.exe
+(cd "$mingw_build" && cpack -B "$scratch/package" >/dev/null)
+zip=$(ls "$scratch"/package/Tovrel-*-win64.zip)
+expected="Tovrel-VERSION-win64/README.md Tovrel-VERSION-win64/bin/Tovrel.exe${page:+ Tovrel-VERSION-win64/bin/Tovrel.html}"
+held=$(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^Tovrel-[0-9.]*-win64/|Tovrel-VERSION-win64/|' | sort | tr '\n' ' ' | sed 's/ $//')
+if [ "$held" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ' | sed 's/ $//')" ]; then
+  echo "windows: $(basename "$zip") holds: $held; expected: $expected" >&2
+  exit 1
+fi
+echo "windows: $(basename "$zip") holds $held"
 echo "windows lane: passed"

@@ -10,6 +10,11 @@ namespace tovrel {
 
 class Archive;
 
+// What the tool does with a file, told by its name's last extension (exact, case-sensitive): packs a
+// save (".sav"), unpacks an archive (".ssav"), or leaves anything else alone.
+enum class FileKind { kOther = 0, kSave = 1, kArchive = 2 };
+FileKind KindOf(const char* name);
+
 // Unpacking writes at most this many files per archive; later entries are skipped with a note.
 constexpr std::int32_t kMaxFilesPerUnpack = 3;
 

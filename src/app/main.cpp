@@ -40,7 +40,8 @@ int RunOne(const std::string& arg, const char* archiveName, Mode mode) {
     ReportError("cannot split '%s' into directory and name", fullPath.c_str());
     return kExitNotFound;
   }
-  if (mode != Mode::kConvert && parts.extension != kArchiveExtension) {
+  const FileKind kind = KindOf(fullPath.c_str());
+  if (mode != Mode::kConvert && kind != FileKind::kArchive) {
     ReportError("cannot %s '%s': only a %s archive can be looked into", mode == Mode::kList ? "list" : "test",
                 fullPath.c_str(), kArchiveExtension);
     return kExitUsage;
@@ -53,9 +54,9 @@ int RunOne(const std::string& arg, const char* archiveName, Mode mode) {
     result = ListArchive(parts.directory.c_str(), parts.baseName.c_str());
   } else if (mode == Mode::kTest) {
     result = TestArchive(parts.directory.c_str(), parts.baseName.c_str());
-  } else if (parts.extension == kSaveExtension) {
+  } else if (kind == FileKind::kSave) {
     result = PackSave(parts.directory.c_str(), parts.baseName.c_str(), archiveName);
-  } else if (parts.extension == kArchiveExtension) {
+  } else if (kind == FileKind::kArchive) {
     result = UnpackArchive(parts.directory.c_str(), parts.baseName.c_str());
   }
   DestroyPool();
@@ -84,8 +85,7 @@ bool IsSaveOrArchive(const std::string& arg) {
       IsDirectory(fullPath.c_str())) {
     return false;
   }
-  const char* extension = FindExtension(fullPath.c_str());
-  return std::strcmp(extension, kSaveExtension) == 0 || std::strcmp(extension, kArchiveExtension) == 0;
+  return KindOf(fullPath.c_str()) != FileKind::kOther;
 }
 
 // Prints why the command line cannot be run, then the usage with the options. Returns kExitUsage.

@@ -58,6 +58,13 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
 
 }  // namespace
 
+FileKind KindOf(const char* name) {
+  const char* extension = FindExtension(name);
+  if (std::strcmp(extension, kSaveExtension) == 0) return FileKind::kSave;
+  if (std::strcmp(extension, kArchiveExtension) == 0) return FileKind::kArchive;
+  return FileKind::kOther;
+}
+
 int PackSave(const char* directory, const char* baseName, const char* archiveName) {
   const std::string savePath = std::string(directory) + baseName + kSaveExtension;
   // a directory named like a save would pack into an empty archive over a good one

@@ -1,0 +1,187 @@
+// The page: it takes the player's files, has the worker run the tool on them, shows what the tool
+// printed, exactly, and offers the files the tool made. Which file is a save, what belongs to it and
+// what an archive may write are the tool's decisions, never the page's.
+
+const $ = (id) => document.getElementById(id);
+
+const worker = new Worker(
+  URL.createObjectURL(new Blob([$('engine').textContent], { type: 'text/javascript' })));
+const waiting = new Map();
+let nextId = 0;
+worker.onmessage = ({ data }) => {
+  waiting.get(data.id)(data);
+  waiting.delete(data.id);
+};
+
+// Sends `message` to the worker and resolves with its answer.
+function ask(message, transfer = []) {
+  return new Promise((resolve) => {
+    const id = nextId++;
+    waiting.set(id, resolve);
+    worker.postMessage({ id, ...message }, transfer);
+  });
+}
+
+// Runs the tool with `args` on `files` (File objects); resolves with its exit code, the lines it
+// printed and the files it made.
+async function runTool(args, files) {
+  const inputs = await Promise.all(files.map(async (file) => ({ name: file.name, bytes: await file.arrayBuffer() })));
+  const result = await ask({ request: 'run', args, files: inputs }, inputs.map((input) => input.bytes));
+  if (result.failure) {
+    return { code: -1, printed: [{ stream: 'err', text: `error: ${result.failure}\n` }], made: [] };
+  }
+  return result;
+}
+
+// Shows printed lines in `pre`, stderr lines marked as such.
+function show(pre, printed) {
+  for (const { stream, text } of printed) {
+    const span = document.createElement('span');
+    span.textContent = text;
+    if (stream === 'err') span.className = text.startsWith('note: ') ? 'note' : 'error';
+    pre.append(span);
+  }
+}
+
+let offered = [];  // the object URLs of the files on offer, revoked when the next run starts
+
+function offer(made) {
+  $('downloads').replaceChildren();
+  $('offer').hidden = made.length === 0;
+  offered = made.map(({ name, bytes }) => ({ name, blob: new Blob([bytes]) }));
+  for (const { name, blob } of offered) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = name;  // a name the tool wrote into its folder: it holds no separator
+    link.textContent = name;
+    const size = document.createElement('span');
+    size.className = 'size';
+    size.textContent = ` ${blob.size.toLocaleString('en')} bytes`;
+    const item = document.createElement('li');
+    item.append(link, size);
+    $('downloads').append(item);
+  }
+  $('save-all').hidden = !('showDirectoryPicker' in window) || made.length === 0;
+}
+
+function setBusy(busy, status) {
+  document.body.classList.toggle('busy', busy);
+  $('result').setAttribute('aria-busy', String(busy));
+  for (const input of document.querySelectorAll('input, button')) input.disabled = busy;
+  $('status').textContent = status;
+}
+
+// Packs the save `target` from `files`, or unpacks the archive `target`, and shows the outcome.
+async function convert(files, target, isArchive) {
+  for (const link of document.querySelectorAll('#downloads a')) URL.revokeObjectURL(link.href);
+  offer([]);
+  $('choose').hidden = true;
+  $('result').hidden = false;
+  $('console').replaceChildren();
+  setBusy(true, `Working on ${target.name}…`);
+  const started = performance.now();
+  let last;
+  if (isArchive) {
+    // what the archive holds first, as --list shows it; unpacking needs the archive alone
+    last = await runTool(['--list', target.name], [target]);
+    show($('console'), last.printed);
+    if (last.code === 0) {
+      $('console').append('\n');
+      last = await runTool([target.name], [target]);
+      show($('console'), last.printed);
+    }
+  } else {
+    last = await runTool([target.name], files);
+    show($('console'), last.printed);
+  }
+  offer(last.made);
+  const seconds = ((performance.now() - started) / 1000).toFixed(1);
+  setBusy(false, last.code === 0 ? `Done in ${seconds} s.` : `Tovrel ended with exit code ${last.code}.`);
+  document.body.dataset.exitCode = String(last.code);
+}
+
+// Takes the files the player gave: converts the one save or archive among them, or asks which.
+async function take(files) {
+  if (files.length === 0) return;
+  const { kinds } = await ask({ request: 'kinds', names: files.map((file) => file.name) });
+  const targets = files.map((file, i) => ({ file, kind: kinds[i] })).filter((t) => t.kind !== 0);
+  $('result').hidden = true;
+  if (targets.length === 0) {
+    $('result').hidden = false;
+    $('console').replaceChildren();
+    offer([]);
+    setBusy(false, 'None of these files is a save (.sav) or an archive (.ssav).');
+    return;
+  }
+  if (targets.length === 1) {
+    await convert(files, targets[0].file, targets[0].kind === 2);
+    return;
+  }
+  const list = $('targets');
+  list.replaceChildren();
+  targets.forEach(({ file, kind }, i) => {
+    const label = document.createElement('label');
+    const radio = document.createElement('input');
+    Object.assign(radio, { type: 'radio', name: 'target', value: String(i), checked: i === 0 });
+    label.append(radio, ` ${file.name} `, kind === 2 ? '(unpack)' : '(pack)');
+    list.append(label);
+  });
+  $('choose').hidden = false;
+  $('choice').onsubmit = (event) => {
+    event.preventDefault();
+    const chosen = targets[Number(new FormData($('choice')).get('target'))];
+    convert(files, chosen.file, chosen.kind === 2);
+  };
+  list.querySelector('input').focus();
+}
+
+// The files of a dropped folder, without its subfolders.
+async function filesOf(directory) {
+  const reader = directory.createReader();
+  const entries = [];
+  for (let batch; (batch = await new Promise((ok, fail) => reader.readEntries(ok, fail))).length > 0;) {
+    entries.push(...batch);
+  }
+  return Promise.all(entries.filter((entry) => entry.isFile).map((entry) => new Promise((ok, fail) => entry.file(ok, fail))));
+}
+
+$('files').addEventListener('change', (event) => take([...event.target.files]));
+$('folder').addEventListener('change', (event) => {
+  // the chosen folder's own files: "folder/name", not "folder/sub/name"
+  take([...event.target.files].filter((file) => file.webkitRelativePath.split('/').length === 2));
+});
+document.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  document.body.classList.add('dragging');
+});
+document.addEventListener('dragleave', (event) => {
+  if (event.relatedTarget === null) document.body.classList.remove('dragging');
+});
+document.addEventListener('drop', async (event) => {
+  event.preventDefault();
+  document.body.classList.remove('dragging');
+  if (document.body.classList.contains('busy')) return;
+  const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
+  const folder = entries.length === 1 && entries[0] && entries[0].isDirectory ? entries[0] : null;
+  take(folder ? await filesOf(folder) : [...event.dataTransfer.files]);
+});
+$('save-all').addEventListener('click', async () => {
+  try {
+    const folder = await window.showDirectoryPicker({ mode: 'readwrite' });
+    for (const { name, blob } of offered) {
+      const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
+      await writable.write(blob);
+      await writable.close();
+    }
+    $('status').textContent = `Saved ${offered.length} file(s) into the folder ${folder.name}.`;
+  } catch (error) {
+    if (error.name !== 'AbortError') $('status').textContent = `Could not save into the folder: ${error.message}`;
+  }
+});
+
+// the version line, as --version prints it; it also tells that the engine runs
+runTool(['--version'], []).then(({ code, printed }) => {
+  const line = printed.filter((p) => p.stream === 'out').pop();
+  if (code === 0 && line) $('version').textContent = line.text.trim();
+  document.body.dataset.ready = 'true';
+});
