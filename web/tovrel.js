@@ -22,15 +22,14 @@ function ask(message, transfer = []) {
   });
 }
 
-// Runs the tool with `args` on `files` (File objects); resolves with its exit code, the lines it
-// printed and the files it made.
-async function runTool(args, files) {
-  const inputs = await Promise.all(files.map(async (file) => ({ name: file.name, bytes: await file.arrayBuffer() })));
-  const result = await ask({ request: 'run', args, files: inputs }, inputs.map((input) => input.bytes));
-  if (result.failure) {
-    return { code: -1, printed: [{ stream: 'err', text: `error: ${result.failure}\n` }], made: [] };
+// Runs the tool once for each of `runs` (argument lists) on `files` (File objects), until a run fails;
+// resolves with each run's exit code, the lines it printed and the files it made.
+async function runTool(runs, files) {
+  const answer = await ask({ request: 'run', runs, files });
+  if (answer.failure) {
+    return [{ code: -1, printed: [{ stream: 'err', text: `error: ${answer.failure}\n` }], made: [] }];
   }
-  return result;
+  return answer.results;
 }
 
 // Shows printed lines in `pre`, stderr lines marked as such.
@@ -43,22 +42,34 @@ function show(pre, printed) {
   }
 }
 
-let offered = [];  // the object URLs of the files on offer, revoked when the next run starts
+let offered = [];  // the files on offer: {name, bytes}
+let urls = [];  // the object URLs of files downloaded, released when the next run starts
+
+// Hands `bytes` to the browser as a download named `name`. The copy a download needs is made only
+// when asked for.
+function download(name, bytes) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([bytes]));
+  link.download = name;  // a name the tool wrote into its folder: it holds no separator
+  urls.push(link.href);
+  link.click();
+}
 
 function offer(made) {
+  offered = made;
   $('downloads').replaceChildren();
   $('offer').hidden = made.length === 0;
-  offered = made.map(({ name, bytes }) => ({ name, blob: new Blob([bytes]) }));
-  for (const { name, blob } of offered) {
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(blob);
-    link.download = name;  // a name the tool wrote into its folder: it holds no separator
-    link.textContent = name;
+  for (const { name, bytes } of made) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'download';
+    button.textContent = name;
+    button.addEventListener('click', () => download(name, bytes));
     const size = document.createElement('span');
     size.className = 'size';
-    size.textContent = ` ${blob.size.toLocaleString('en')} bytes`;
+    size.textContent = ` ${bytes.length.toLocaleString('en')} bytes`;
     const item = document.createElement('li');
-    item.append(link, size);
+    item.append(button, size);
     $('downloads').append(item);
   }
   $('save-all').hidden = !('showDirectoryPicker' in window) || made.length === 0;
@@ -73,27 +84,22 @@ function setBusy(busy, status) {
 
 // Packs the save `target` from `files`, or unpacks the archive `target`, and shows the outcome.
 async function convert(files, target, isArchive) {
-  for (const link of document.querySelectorAll('#downloads a')) URL.revokeObjectURL(link.href);
+  urls.forEach((url) => URL.revokeObjectURL(url));
+  urls = [];
   offer([]);
   $('choose').hidden = true;
   $('result').hidden = false;
   $('console').replaceChildren();
   setBusy(true, `Working on ${target.name}…`);
   const started = performance.now();
-  let last;
-  if (isArchive) {
-    // what the archive holds first, as --list shows it; unpacking needs the archive alone
-    last = await runTool(['--list', target.name], [target]);
-    show($('console'), last.printed);
-    if (last.code === 0) {
-      $('console').append('\n');
-      last = await runTool([target.name], [target]);
-      show($('console'), last.printed);
-    }
-  } else {
-    last = await runTool([target.name], files);
-    show($('console'), last.printed);
-  }
+  // an archive: what it holds first, as --list shows it, then the unpacking, which needs it alone
+  const results = isArchive ? await runTool([['--list', target.name], [target.name]], [target])
+                            : await runTool([[target.name]], files);
+  results.forEach(({ printed }, i) => {
+    if (i > 0) $('console').append('\n');
+    show($('console'), printed);
+  });
+  const last = results[results.length - 1];
   offer(last.made);
   const seconds = ((performance.now() - started) / 1000).toFixed(1);
   setBusy(false, last.code === 0 ? `Done in ${seconds} s.` : `Tovrel ended with exit code ${last.code}.`);
@@ -168,9 +174,9 @@ document.addEventListener('drop', async (event) => {
 $('save-all').addEventListener('click', async () => {
   try {
     const folder = await window.showDirectoryPicker({ mode: 'readwrite' });
-    for (const { name, blob } of offered) {
+    for (const { name, bytes } of offered) {
       const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(blob);
+      await writable.write(bytes);
       await writable.close();
     }
     $('status').textContent = `Saved ${offered.length} file(s) into the folder ${folder.name}.`;
@@ -180,7 +186,7 @@ $('save-all').addEventListener('click', async () => {
 });
 
 // the version line, as --version prints it; it also tells that the engine runs
-runTool(['--version'], []).then(({ code, printed }) => {
+runTool([['--version']], []).then(([{ code, printed }]) => {
   const line = printed.filter((p) => p.stream === 'out').pop();
   if (code === 0 && line) $('version').textContent = line.text.trim();
   document.body.dataset.ready = 'true';

@@ -7,11 +7,22 @@
 const kFolder = '/saves';
 
 // A fresh instance of the tool whose printed lines are added to `printed`.
-function start(printed) {
-  return createTovrel({
+async function start(printed) {
+  const tool = await createTovrel({
     print: (line) => printed.push({ stream: 'out', text: `${line}\n` }),
     printErr: (line) => printed.push({ stream: 'err', text: `${line}\n` }),
   });
+  // The in-memory file system grows a file by an eighth at a time once it passes 1 MiB: a 64 MiB
+  // archive written in 16 KiB pieces would be copied some 35 times. Doubling copies it twice in all.
+  const memfs = tool.FS.filesystems && tool.FS.filesystems.MEMFS;
+  if (memfs && memfs.expandFileStorage) {
+    const expand = memfs.expandFileStorage;
+    memfs.expandFileStorage = (node, wanted) => {
+      const capacity = node.contents ? node.contents.length : 0;
+      if (wanted > capacity) expand(node, Math.max(wanted, 2 * capacity));
+    };
+  }
+  return tool;
 }
 
 // What the tool would do with each of `names`: 0 nothing, 1 pack it, 2 unpack it.
@@ -20,7 +31,7 @@ async function kinds(names) {
   return names.map((name) => tool.ccall('TovrelFileKind', 'number', ['string'], [name]));
 }
 
-// Runs the tool with `args` in a folder holding `files` ({name, bytes}).
+// Runs the tool once with `args` in a folder holding `files` ({name, bytes}), which it may only read.
 async function run(args, files) {
   const printed = [];
   const tool = await start(printed);
@@ -29,28 +40,44 @@ async function run(args, files) {
   FS.chdir(kFolder);
   const before = new Map();
   for (const { name, bytes } of files) {
-    FS.writeFile(name, new Uint8Array(bytes));
+    FS.writeFile(name, bytes, { canOwn: true });  // the file uses the bytes where they are
     before.set(name, FS.stat(name).ino);
   }
   const code = tool.callMain(args);
   // made or replaced: a file the tool writes takes its name by a rename, so it is a new node
   const made = [];
   for (const name of FS.readdir(kFolder)) {
-    const stat = FS.stat(name);
-    if (FS.isFile(stat.mode) && before.get(name) !== stat.ino) {
-      made.push({ name, bytes: FS.readFile(name).buffer });
+    const { node } = FS.lookupPath(name);
+    if (FS.isFile(node.mode) && before.get(name) !== node.id) {
+      // the file's own bytes, handed over uncopied when the answer goes back; a file that grew by
+      // doubling may have room for twice its bytes, and only its bytes are kept
+      const bytes = node.contents ? node.contents.subarray(0, node.usedBytes) : new Uint8Array(0);
+      made.push({ name, bytes: bytes.length === bytes.buffer.byteLength ? bytes : bytes.slice() });
     }
   }
-  return { code, printed, made, memory: tool.HEAPU8.length };
+  return { code, printed, made };
 }
 
-self.onmessage = async ({ data: { id, request, args, files, names } }) => {
+// Runs the tool once for each of `runs` (argument lists) on `files` (File objects), each run in a
+// fresh instance, until one fails.
+async function runEach(runs, files) {
+  const inputs = await Promise.all(files.map(async (file) => ({ name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
+  const results = [];
+  for (const args of runs) {
+    results.push(await run(args, inputs));
+    if (results[results.length - 1].code !== 0) break;
+  }
+  return results;
+}
+
+self.onmessage = async ({ data: { id, request, runs, files, names } }) => {
   try {
     if (request === 'kinds') {
       self.postMessage({ id, kinds: await kinds(names) });
     } else {
-      const result = await run(args, files);
-      self.postMessage({ id, ...result }, result.made.map((file) => file.bytes));
+      const results = await runEach(runs, files);
+      const buffers = new Set(results.flatMap(({ made }) => made.map(({ bytes }) => bytes.buffer)));
+      self.postMessage({ id, results }, [...buffers]);
     }
   } catch (error) {
     // the engine aborts when even a small allocation fails, or on a fault of its own

@@ -69,6 +69,7 @@ bool WriteWholeFile(const char* path, const Blob& blob) {
   // each piece goes straight from the Blob to the system: a stream buffer would only copy it once more
   // and split it into two writes; if the stream keeps its buffer, the bytes are the same
   (void)std::setvbuf(file, nullptr, _IONBF, 0);
+  ReserveFileSpace(file, blob.length);
 
   const unsigned char* cursor = blob.buffer;
   auto remaining = static_cast<std::uint32_t>(blob.length);

@@ -97,6 +97,11 @@ bool IsTempFileName(const char* name);
 // names (each implementation draws its own seeds).
 std::string TempFileName(std::uint64_t seed);
 
+// Sets aside room for `size` bytes in the new, empty `file`, which is about to be filled front to back,
+// so the system need not grow it piece by piece (and a full disk shows before the writes). Only a
+// hint: where the system cannot, nothing changes and the writes go on as they would have.
+void ReserveFileSpace(std::FILE* file, std::int64_t size);
+
 // Puts the complete file `from` (a temporary of ours, closed) in the place of `to` by one rename on one
 // file system, and pushes that change to disk. A file already at `to` passes its permission bits on to
 // the new file (and, where the system allows, its owner); one the running user may not write (no write

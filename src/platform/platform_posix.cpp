@@ -248,6 +248,11 @@ std::int64_t FileSize(std::FILE* file) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
+void ReserveFileSpace(std::FILE* file, std::int64_t size) {
+  // its result goes unread: a file system that cannot reserve still takes the writes
+  if (size > 0) (void)posix_fallocate(fileno(file), 0, static_cast<off_t>(size));
+}
+
 bool FlushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0) return FailWithErrno();
   // EINVAL: the file is of a kind that has nothing to sync (a pipe, a character device)

@@ -497,6 +497,9 @@ std::int64_t FileSize(std::FILE* file) {
   return size.QuadPart;
 }
 
+// NTFS and FAT already grow a file written front to back in large runs; there is nothing to gain.
+void ReserveFileSpace(std::FILE*, std::int64_t) {}
+
 bool FlushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0) {
     RecordErrno("a write failed");

@@ -48,7 +48,7 @@ async function give(...files) {
     err: [...pre.querySelectorAll('.error, .note')].map((n) => n.textContent).join(''),
   }));
   const offered = {};
-  for (const link of await page.$$('#downloads a')) {
+  for (const link of await page.$$('#downloads button')) {
     const [download] = await Promise.all([page.waitForEvent('download'), link.click()]);
     offered[download.suggestedFilename()] = fs.readFileSync(await download.path());
   }
