@@ -110,7 +110,8 @@ async function convert(files, target, isArchive) {
 async function take(files) {
   if (files.length === 0) return;
   const { kinds } = await ask({ request: 'kinds', names: files.map((file) => file.name) });
-  const targets = files.map((file, i) => ({ file, kind: kinds[i] })).filter((t) => t.kind !== 0);
+  const targets = files.map((file, i) => ({ file, kind: kinds[i] })).filter((t) => t.kind !== 0)
+    .sort((a, b) => (a.file.name < b.file.name ? -1 : a.file.name > b.file.name ? 1 : 0));
   $('result').hidden = true;
   if (targets.length === 0) {
     $('result').hidden = false;
