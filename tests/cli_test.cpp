@@ -54,12 +54,14 @@ const char kUsage[] =
     "\"autosave1.ssav\"\n"
     "Tovrel.exe autosave1.sav myarch - Packs save named \"autosave1\"\n\t\t\t\tand create archive "
     "\"myarch.ssav\"\nTovrel.exe autosave1.ssav - Unpack archive \"autosave1.ssav\"\n";
-const std::string kHelp = kUsage + std::string(
-    "Options:\n\t-l, --list ARCHIVE.ssav...\tlist the entries and what unpacking writes\n"
-    "\t-t, --test ARCHIVE.ssav...\tcheck every entry; writes nothing\n\t-h, --help, /?\t\t\tshow this text\n"
-    "\t--version\t\t\tshow the version\n"
-    "Two or more existing .sav or .ssav files are packed or unpacked one after another.\n"
-    "A file whose name starts with \"--\" is given as ./--name.\n");
+const std::string kHelp =
+    kUsage + std::string(
+                 "Options:\n\t-l, --list ARCHIVE.ssav...\tlist the entries and what unpacking writes\n"
+                 "\t-t, --test ARCHIVE.ssav...\tcheck every entry; writes nothing\n\t-h, --help, "
+                 "/?\t\t\tshow this text\n"
+                 "\t--version\t\t\tshow the version\n"
+                 "Two or more existing .sav or .ssav files are packed or unpacked one after another.\n"
+                 "A file whose name starts with \"--\" is given as ./--name.\n");
 const char kLowMemory[] = "ulimit -v 400000 && ";
 const char kNobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
 
@@ -463,8 +465,12 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
 TEST(InspectTest, ListAndTestTellWithoutWriting) {
   ScratchDir dir;
   const std::string here = fs::canonical(FsPath(dir.path())).u8string();
-  MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("save")}, {".jpg", "pic"}, {"/\nx", "1"},
-                                   {".ssav", "2"}, {".txt", "text"}, {".png", "p"}});
+  MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("save")},
+                                   {".jpg", "pic"},
+                                   {"/\nx", "1"},
+                                   {".ssav", "2"},
+                                   {".txt", "text"},
+                                   {".png", "p"}});
   MakeArchive(dir.Path("y.ssav"), {{".jpg", RandomBytes(3000, 1)}, {".txt", "text"}, {".sav", ""}});
   std::string damaged = ReadBytes(dir.Path("y.ssav"));
   damaged[DecodeFixed32(&damaged[FieldsOf(damaged, ".jpg")]) + 1500] ^= 0x40;
@@ -472,7 +478,8 @@ TEST(InspectTest, ListAndTestTellWithoutWriting) {
   WriteAll(dir, {{"x.sav", "today's save"}, {"y.ssav", damaged}, {"z.ssav", "not an archive"}});
   // in table order; refused entries count toward no limit
   const std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
-      {"--list x.ssav", 0,
+      {"--list x.ssav",
+       0,
        "Original  Stored  File\n"
        "       1       9  x/\\x0Ax  (refused: its name holds a path separator or ':')\n"
        "       1       9  x.ssav  (refused: it would overwrite the archive itself)\n"
@@ -480,17 +487,21 @@ TEST(InspectTest, ListAndTestTellWithoutWriting) {
        "       4      12  x.sav  (skipped: at most 3 files are written per archive)\n"
        "      14      62  6 entries, 3 files to write\n",
        {}},
-      {"-t x.ssav", 0,
+      {"-t x.ssav",
+       0,
        "intact   x/\\x0Ax\nintact   x.ssav\nintact   x.txt\nintact   x.jpg\nintact   x.png\nintact   x.sav\n"
        "6 entries: 6 intact, 0 damaged\n",
        {}},
-      {"--test y.ssav", 3,
+      {"--test y.ssav",
+       3,
        "damaged  y.txt: it holds fewer bytes than its recorded size\n"
        "damaged  y.jpg: its checksum does not match\nintact   y.sav\n3 entries: 1 intact, 2 damaged\n",
        {"y.ssav' has 2 damaged entries"}},
-      {"-l z.ssav y.ssav", 3,
+      {"-l z.ssav y.ssav",
+       3,
        "==> " + (FsPath(here) / "z.ssav").u8string() + " <==\n\n==> " + (FsPath(here) / "y.ssav").u8string() +
-           " <==\nOriginal  Stored  File\n       5      12  y.txt\n    3000    3011  y.jpg\n       0       8  y.sav\n"
+           " <==\nOriginal  Stored  File\n       5      12  y.txt\n    3000    3011  y.jpg\n       0       8 "
+           " y.sav\n"
            "    3005    3031  3 entries, 3 files to write\n",
        {"z.ssav': it is not a well-formed archive"}}};
   const Files before = Snapshot(dir.path());
@@ -510,7 +521,8 @@ TEST(InspectTest, ListAndTestTellWithoutWriting) {
 TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
   ScratchDir dir;
   const std::string here = fs::canonical(FsPath(dir.path())).u8string();
-  WriteAll(dir, {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.sav", "c"}, {"c.big", ""}, {"n.txt", "n"}});
+  WriteAll(dir,
+           {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.sav", "c"}, {"c.big", ""}, {"n.txt", "n"}});
   fs::resize_file(FsPath(dir.Path("c.big")), (std::uint64_t{4} << 30) + 5);
   const Files x = {{".1", "1"}, {".2", "2"}, {".3", "3"}}, y = {{".4", "4"}, {".5", "5"}, {".6", "6"}};
   MakeArchive(dir.Path("x.ssav"), x);
@@ -524,7 +536,8 @@ TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
         {"c.sav", std::string()},
         {"x.ssav", Report(3, fs::file_size(FsPath(dir.Path("x.ssav"))), 3)},
         {"y.ssav", Report(3, fs::file_size(FsPath(dir.Path("y.ssav"))), 3)}})
-    out += std::string(out == kBanner ? "" : "\n") + "==> " + (FsPath(here) / name).u8string() + " <==\n" + report;
+    out += std::string(out == kBanner ? "" : "\n") + "==> " + (FsPath(here) / name).u8string() + " <==\n" +
+           report;
   EXPECT_EQ(out, r.out);
   ExpectLines(r.err, "error: ", {"c.big': it is 2 GiB or larger"});
   for (const auto& [ext, bytes] : x) EXPECT_EQ(bytes, ReadBytes(dir.Path("x" + ext)));

@@ -34,11 +34,11 @@ void ExtractEntryToFile(Archive* archive, const char* entryName);
 
 // What unpacking does with one entry.
 enum class EntryFate {
-  kWrite,          // written to its file
-  kSkipped,        // over the three-file limit
-  kBadName,        // the name holds a path separator or ':'
-  kOverArchive,    // the file would be the archive itself
-  kPathTooLong     // the file's path would not fit the platform's limit
+  kWrite,        // written to its file
+  kSkipped,      // over the three-file limit
+  kBadName,      // the name holds a path separator or ':'
+  kOverArchive,  // the file would be the archive itself
+  kPathTooLong   // the file's path would not fit the platform's limit
 };
 
 // Where and whether unpacking the archive at `archivePath` writes its entry `entryName`, once

@@ -57,7 +57,8 @@ int ListArchive(const char* directory, const char* baseName) {
       if (plan.fate == EntryFate::kWrite) {
         toWrite += 1;
       } else {
-        file += (plan.fate == EntryFate::kSkipped ? "  (skipped: " : "  (refused: ") + FateReason(plan.fate) + ")";
+        file += (plan.fate == EntryFate::kSkipped ? "  (skipped: " : "  (refused: ") + FateReason(plan.fate) +
+                ")";
       }
       rows.push_back({std::to_string(entry.originalSize), std::to_string(entry.storedSize), file});
       originalTotal += entry.originalSize;
@@ -72,8 +73,8 @@ int ListArchive(const char* directory, const char* baseName) {
     const std::size_t storedWidth = std::max(rows.back().stored.size(), rows.front().stored.size());
     std::string text;
     for (const Row& row : rows) {
-      text += RightAligned(row.original, originalWidth) + "  " + RightAligned(row.stored, storedWidth) + "  " +
-              row.file + "\n";
+      text += RightAligned(row.original, originalWidth) + "  " + RightAligned(row.stored, storedWidth) +
+              "  " + row.file + "\n";
     }
     WriteText(stdout, text);
     return kExitOk;

@@ -1,5 +1,6 @@
-// The process entry: banner, argument checks, the choice between packing and unpacking by the
-// argument's extension, and the pool that serves every archive's name table while a command runs.
+// The process entry: banner, options, argument checks, the choice between packing and unpacking by
+// each argument's extension (one save or archive, or several in turn), and the pool that serves every
+// archive's name table while a command runs.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -40,7 +41,7 @@ int RunOne(const std::string& arg, const char* archiveName, Mode mode) {
     ReportError("cannot split '%s' into directory and name", fullPath.c_str());
     return kExitNotFound;
   }
-  const FileKind kind = KindOf(fullPath.c_str());
+  const FileKind kind = KindOf(fullPath.c_str());  // exact: "x.SAV" is no save and does nothing
   if (mode != Mode::kConvert && kind != FileKind::kArchive) {
     ReportError("cannot %s '%s': only a %s archive can be looked into", mode == Mode::kList ? "list" : "test",
                 fullPath.c_str(), kArchiveExtension);
@@ -49,7 +50,6 @@ int RunOne(const std::string& arg, const char* archiveName, Mode mode) {
 
   CreatePool(kDirectHeapMode);
   int result = kExitOk;
-  // exact, case-sensitive: "x.SAV" is not a save and does nothing
   if (mode == Mode::kList) {
     result = ListArchive(parts.directory.c_str(), parts.baseName.c_str());
   } else if (mode == Mode::kTest) {
@@ -112,9 +112,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
     PrintVersion();
     return kExitOk;
   }
-  if (first == "--list" || first == "-l" || first == "--test" || first == "-t") {
+  const bool list = first == "--list" || first == "-l";
+  if (list || first == "--test" || first == "-t") {
     if (args.size() < 3) return UsageError(first + " needs the path of a " + kArchiveExtension + " archive");
-    return RunEach({args.begin() + 2, args.end()}, first[1] == 'l' || first[2] == 'l' ? Mode::kList : Mode::kTest);
+    return RunEach({args.begin() + 2, args.end()}, list ? Mode::kList : Mode::kTest);
   }
   std::string fullPath;
   if (first.compare(0, 2, "--") == 0 &&

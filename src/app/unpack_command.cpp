@@ -45,9 +45,10 @@ std::string Printable(const std::string& text) {
 
 EntryPlan PlanEntry(const char* archivePath, const char* entryName, std::int32_t filesSoFar) {
   // the output is the archive's path with its extension replaced by the entry name
-  EntryPlan plan{EntryFate::kWrite,
-                 std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) +
-                     entryName};
+  EntryPlan plan{
+      EntryFate::kWrite,
+      std::string(archivePath, static_cast<std::size_t>(FindExtension(archivePath) - archivePath)) +
+          entryName};
   if (filesSoFar >= kMaxFilesPerUnpack) {
     plan.fate = EntryFate::kSkipped;
   } else if (std::strpbrk(entryName, "/\\:") != nullptr) {
@@ -86,7 +87,8 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
     case EntryFate::kWrite:
       break;
     case EntryFate::kSkipped:
-      ReportNote("skipping entry '%s' of '%s': %s", shownName.c_str(), archivePath, FateReason(plan.fate).c_str());
+      ReportNote("skipping entry '%s' of '%s': %s", shownName.c_str(), archivePath,
+                 FateReason(plan.fate).c_str());
       return;
     case EntryFate::kPathTooLong:
       ReportError("cannot write entry '%s' to '%s': %s", shownName.c_str(), shownPath.c_str(),
@@ -95,7 +97,8 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
       return;
     case EntryFate::kBadName:
     case EntryFate::kOverArchive:
-      ReportError("refusing entry '%s' of '%s': %s", shownName.c_str(), archivePath, FateReason(plan.fate).c_str());
+      ReportError("refusing entry '%s' of '%s': %s", shownName.c_str(), archivePath,
+                  FateReason(plan.fate).c_str());
       entryFailed = true;
       return;
   }

@@ -84,8 +84,7 @@ Archive::Archive(const char* path) : path_(CopyOf(path)), entries_(kBucketCount)
   open_ = true;
 }
 
-Archive::Archive(const char* path, bool create, bool writable)
-    : path_(CopyOf(path)), entries_(kBucketCount) {
+Archive::Archive(const char* path, bool create, bool writable) : path_(CopyOf(path)), entries_(kBucketCount) {
   file_ = OpenExisting(writable);
   bool created = false;
   // create only where nothing exists: a file we merely failed to open must never be emptied

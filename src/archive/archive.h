@@ -69,8 +69,9 @@ class Archive final : public IArchive {
   // Calls `visit(name, entry)` for every entry, in walk order (the order of ForEach).
   template <typename Visitor>
   void VisitEntries(Visitor visit) const {
-    entries_.Walk(
-        [&visit](const NameNode* node) { visit(node->name, *static_cast<const ArchiveEntry*>(node->value)); });
+    entries_.Walk([&visit](const NameNode* node) {
+      visit(node->name, *static_cast<const ArchiveEntry*>(node->value));
+    });
   }
 
   // The current length of the archive file; the stream position is left where it was. 0 when there is
