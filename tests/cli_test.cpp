@@ -190,6 +190,10 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
       {"--list", 2, kHelp, {"--list needs the path of a .ssav archive"}},
       {"-t x.sav", 2, "", {"x.sav': only a .ssav archive can be looked into"}},
       {"--test abc.ssav", 0, "intact   abc.txt\n1 entry: 1 intact, 0 damaged\n", {}},
+      {"-l abc.ssav",
+       0,
+       "Original  Stored  File\n       3      11  abc.txt\n       3      11  1 entry, 1 file to write\n",
+       {}},
       {"autosave1.sav", 1, "File " + (FsPath(here) / "autosave1.sav").u8string() + " not found", {}},
       {"x.txt", 0, "", {}},
       {"y.SAV", 0, "", {}},
@@ -421,7 +425,7 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
        {{".ok", "5"}}},
       // ".SAV" is no save: written as stored, never unscrambled; ".png" cannot replace a directory
       {{{".a", RandomBytes(3000, 10)}, {".SAV", "as is"}, {".png", "new"}},
-       {"'.a' of", "x.png"},
+       {"x.ssav': its checksum does not match", "x.png"},
        {{".SAV", "as is"}}},
   };
   if (kWindows) {  // the archive in other spellings, and names no Windows file can have
@@ -543,9 +547,14 @@ TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
   for (const auto& [ext, bytes] : x) EXPECT_EQ(bytes, ReadBytes(dir.Path("x" + ext)));
   for (const auto& [ext, bytes] : y) EXPECT_EQ(bytes, ReadBytes(dir.Path("y" + ext)));
   EXPECT_FALSE(fs::exists(FsPath(dir.Path("c.ssav"))));
-  EXPECT_EQ(0, Tool(dir.path(), "b.sav n.txt").exitCode);
-  ExpectArchiveOf(dir.Path("n.txt.ssav"), "b", {{"b.sav", "b"}});
-  EXPECT_EQ(17u, Count(dir.path()));
+  // two files are several too; a second argument that is no existing save or archive is a name
+  for (const char* name : {"a.ssav", "b.ssav"}) fs::remove(FsPath(dir.Path(name)));
+  EXPECT_EQ(0, Tool(dir.path(), "b.sav a.sav").exitCode);
+  for (const char* args : {"b.sav n.txt", "b.sav none.sav"}) EXPECT_EQ(0, Tool(dir.path(), args).exitCode);
+  ExpectArchiveOf(dir.Path("a.ssav"), "a", {{"a.sav", "a"}, {"a.jpg", "aa"}});
+  for (const char* name : {"b.ssav", "n.txt.ssav", "none.sav.ssav"})
+    ExpectArchiveOf(dir.Path(name), "b", {{"b.sav", "b"}});
+  EXPECT_EQ(18u, Count(dir.path()));
 }
 
 // An archive the user may only read still unpacks; a file the user may not write is not replaced. On
