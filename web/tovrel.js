@@ -108,16 +108,16 @@ async function convert(files, target, isArchive) {
 
 // Takes the files the player gave: converts the one save or archive among them, or asks which.
 async function take(files) {
-  if (files.length === 0) return;
-  const { kinds } = await ask({ request: 'kinds', names: files.map((file) => file.name) });
-  const targets = files.map((file, i) => ({ file, kind: kinds[i] })).filter((t) => t.kind !== 0)
+  const answer = await ask({ request: 'kinds', names: files.map((file) => file.name) });
+  const targets = (answer.kinds || []).map((kind, i) => ({ file: files[i], kind })).filter((t) => t.kind !== 0)
     .sort((a, b) => (a.file.name < b.file.name ? -1 : a.file.name > b.file.name ? 1 : 0));
-  $('result').hidden = true;
+  $('result').hidden = targets.length > 0;
+  $('choose').hidden = true;
   if (targets.length === 0) {
-    $('result').hidden = false;
     $('console').replaceChildren();
     offer([]);
-    setBusy(false, 'None of these files is a save (.sav) or an archive (.ssav).');
+    setBusy(false, answer.failure ? `Tovrel could not start: ${answer.failure}`
+                                  : 'None of these files is a save (.sav) or an archive (.ssav).');
     return;
   }
   if (targets.length === 1) {
