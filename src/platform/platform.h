@@ -97,9 +97,9 @@ bool IsTempFileName(const char* name);
 // names (each implementation draws its own seeds).
 std::string TempFileName(std::uint64_t seed);
 
-// Sets aside room for `size` bytes in the new, empty `file`, which is about to be filled front to back,
-// so the system need not grow it piece by piece (and a full disk shows before the writes). Only a
-// hint: where the system cannot, nothing changes and the writes go on as they would have.
+// Sets aside room for `size` bytes in the new, empty `file`, which is about to be filled front to back
+// with exactly that many, so the system need not grow it piece by piece. Only a hint: where the system
+// cannot (or the disk is full), the writes go on as they would have and meet the failure themselves.
 void ReserveFileSpace(std::FILE* file, std::int64_t size);
 
 // Puts the complete file `from` (a temporary of ours, closed) in the place of `to` by one rename on one
