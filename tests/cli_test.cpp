@@ -466,7 +466,7 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
 // Listing and testing change nothing (no archive, no file beside it, no temporary left). The listing
 // tells what unpacking would do with each entry; the test finds each damaged entry and says why; an
 // archive that is no archive is refused as unpacking refuses it, and the next one still runs.
-TEST(InspectTest, ListAndTestTellWithoutWriting) {
+TEST(ListAndTestTest, TellWithoutWriting) {
   ScratchDir dir;
   const std::string here = fs::canonical(FsPath(dir.path())).u8string();
   MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("save")},
