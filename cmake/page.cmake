@@ -8,7 +8,7 @@ target_link_options(tovrel PRIVATE
   # main runs only when the worker calls it, with the command's arguments; the runtime then exits and
   # flushes what was printed
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=1
-  "-sEXPORTED_FUNCTIONS=['_main','_TovrelFileKind']"
+  "-sEXPORTED_FUNCTIONS=['_main','_TovrelPlanFiles']"
   "-sEXPORTED_RUNTIME_METHODS=['callMain','ccall','FS']"
   # a save of many megabytes: memory grows as needed, and a refused allocation fails like a native one
   -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB

@@ -1,9 +1,8 @@
-// Fuzz target: the real tool, built with the same sanitizers, unpacks an arbitrary archive. Each input
-// becomes <root>/w/save/s.ssav beside two older files of the save; the tool runs with <root>/w/cwd as
-// its working directory. The archive library predicts the run: the files written (at most three, in
+// Fuzz target: the tool's own unpack run, in this process, unpacks an arbitrary archive. Each input
+// becomes <root>/w/save/s.ssav beside two older files of the save; the run has <root>/w/cwd as its
+// working directory. The archive library predicts the run: the files written (at most three, in
 // table order, never a name with a separator nor the archive itself) and the exit code. Afterwards
 // <root>/w must hold exactly that: every file whole, the archive unchanged, nothing else anywhere.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "app/plan.h"
 #include "archive/archive.h"
 #include "core/block_pool.h"
 #include "core/scrambler.h"
@@ -35,6 +35,10 @@ std::string ReadFile(const fs::path& path) {
 
 // The exit code the tool should end with; fills `files` with what <root>/w should then hold.
 int Predict(const fs::path& archivePath, Files* files) {
+  struct Pool {  // for this archive alone: the run makes its own
+    Pool() { tovrel::CreatePool(tovrel::kDirectHeapMode); }
+    ~Pool() { tovrel::DestroyPool(); }
+  } pool;
   tovrel::Archive archive(archivePath.c_str(), /*create=*/false);
   if (!archive.IsOpen()) return 3;
   int exitCode = 0, attempts = 0;
@@ -60,7 +64,6 @@ int Predict(const fs::path& archivePath, Files* files) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
   gRoot = base / ("tovrel-unpack-fuzz-" + std::to_string(getpid()));
-  tovrel::CreatePool(tovrel::kDirectHeapMode);
   std::atexit([] { fs::remove_all(gRoot); });
   return 0;
 }
@@ -76,18 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   expected.insert({{"cwd", "<dir>"}, {"save", "<dir>"}, {"save/s.ssav", input}});
   const int exitCode = Predict(archivePath, &expected);
 
-  const std::string run = "cd '" + (work / "cwd").string() + "' && '" TOOL_PATH "' '" + archivePath.string() +
-                          "' </dev/null >/dev/null 2>&1";
-  // a sanitizer report ends the tool with code 1, which the prediction never is
-  const int status = std::system(run.c_str());
+  fs::current_path(work / "cwd");
+  const int code = tovrel::RunOne({tovrel::RunMode::kUnpack, archivePath.string(), ""});
+  (void)std::fflush(stdout);
   Files found;
   for (const auto& entry : fs::recursive_directory_iterator(work))
     found[entry.path().lexically_relative(work).string()] = entry.is_directory()      ? "<dir>"
                                                             : entry.is_regular_file() ? ReadFile(entry.path())
                                                                                       : "<other>";
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != exitCode || found != expected) {
-    std::fprintf(stderr, "unpack_fuzz: exit status %d (expected code %d), files%s as predicted\n", status,
-                 exitCode, found == expected ? "" : " not");
+  if (code != exitCode || found != expected) {
+    std::fprintf(stderr, "unpack_fuzz: exit code %d (expected %d), files%s as predicted\n", code, exitCode,
+                 found == expected ? "" : " not");
     std::abort();
   }
   return 0;

@@ -29,7 +29,8 @@ for target in $targets; do
   mkdir -p "$corpus" "$artifacts"
   cp fuzz/corpus/"$target"/* "$corpus"/
   # libFuzzer exits non-zero on the first finding and writes the input to $artifacts
-  if ! build-fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+  # the tool's own lines would flood the log: libFuzzer keeps its reports and the sanitizers'
+  if ! build-fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -close_fd_mask=3 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$scratch/$target.log" 2>&1; then
     tail -n 60 "$scratch/$target.log"
     echo "test-fuzz: $target found a problem; the input is in $artifacts/" >&2

@@ -62,8 +62,8 @@ void PrintOptions() {
   std::puts("\t-t, --test ARCHIVE.ssav...\tcheck every entry; writes nothing");
   std::puts("\t-h, --help, /?\t\t\tshow this text");
   std::puts("\t--version\t\t\tshow the version");
-  std::puts("Two or more existing .sav or .ssav files are packed or unpacked one after another.");
-  std::puts("A file whose name starts with \"--\" is given as ./--name.");
+  std::puts("\t--\t\t\t\tend the options: a file named \"-x\" is given as -- -x or ./-x");
+  std::puts("Two or more .sav or .ssav files are packed or unpacked one after another.");
 }
 
 void PrintVersion() { std::printf("Tovrel %s\n", TOVREL_VERSION); }

@@ -9,31 +9,13 @@
 
 #include "app/commands.h"
 #include "app/console.h"
+#include "app/naming.h"
 #include "archive/archive.h"
-#include "archive/archive_format.h"
 #include "platform/platform.h"
 
 namespace tovrel {
 
 namespace {
-
-// Opens <directory><baseName>.ssav for reading alone and hands it to `look`, whose exit code it
-// returns. An archive that cannot be opened is reported exactly as unpacking reports it.
-template <typename Look>
-int LookAt(const char* directory, const char* baseName, Look look) {
-  const std::string archivePath = std::string(directory) + baseName + kArchiveExtension;
-  if (!PathFits(archivePath)) {
-    ReportError("cannot open the archive '%s': the path is longer than the system allows",
-                archivePath.c_str());
-    return kExitNotFound;
-  }
-  Archive archive = Archive::ForReading(archivePath.c_str());
-  if (!archive.IsOpen()) {
-    ReportError("cannot open the archive '%s': %s", archivePath.c_str(), LastFailure().c_str());
-    return kExitArchiveFailed;
-  }
-  return look(archive);
-}
 
 // `text` (digits or a plain heading) padded with spaces on the left to `width` characters.
 std::string RightAligned(const std::string& text, std::size_t width) {
@@ -43,19 +25,19 @@ std::string RightAligned(const std::string& text, std::size_t width) {
 }  // namespace
 
 int ListArchive(const char* directory, const char* baseName) {
-  return LookAt(directory, baseName, [baseName](const Archive& archive) {
+  return WithArchive(directory, baseName, ArchiveAccess::kReadOnly, [&](Archive& archive) {
     struct Row {
       std::string original, stored, file;
     };
     std::vector<Row> rows = {{"Original", "Stored", "File"}};
     std::uint64_t originalTotal = 0, storedTotal = 0;
-    std::int32_t toWrite = 0;
-    // the same decisions, in the same order, as unpacking makes them
+    EntryPlanner plans(directory, baseName);
+    // the same decisions, in the same order, as unpacking makes them; every entry is taken as intact
     archive.VisitEntries([&](const char* name, const ArchiveEntry& entry) {
-      const EntryPlan plan = PlanEntry(archive.Path(), name, toWrite);
+      const EntryPlan plan = plans.Plan(name);
       std::string file = Printable(std::string(baseName) + name);
       if (plan.fate == EntryFate::kWrite) {
-        toWrite += 1;
+        plans.Count();
       } else {
         file += (plan.fate == EntryFate::kSkipped ? "  (skipped: " : "  (refused: ") + FateReason(plan.fate) +
                 ")";
@@ -67,7 +49,8 @@ int ListArchive(const char* directory, const char* baseName) {
     const std::size_t entries = rows.size() - 1;
     rows.push_back({std::to_string(originalTotal), std::to_string(storedTotal),
                     std::to_string(entries) + (entries == 1 ? " entry, " : " entries, ") +
-                        std::to_string(toWrite) + (toWrite == 1 ? " file" : " files") + " to write"});
+                        std::to_string(plans.Files()) + (plans.Files() == 1 ? " file" : " files") +
+                        " to write"});
     // the totals are the widest numbers; the names come last, so no width of theirs matters
     const std::size_t originalWidth = std::max(rows.back().original.size(), rows.front().original.size());
     const std::size_t storedWidth = std::max(rows.back().stored.size(), rows.front().stored.size());
@@ -82,7 +65,7 @@ int ListArchive(const char* directory, const char* baseName) {
 }
 
 int TestArchive(const char* directory, const char* baseName) {
-  return LookAt(directory, baseName, [baseName](Archive& archive) {
+  return WithArchive(directory, baseName, ArchiveAccess::kReadOnly, [&](Archive& archive) {
     std::int32_t entries = 0, damaged = 0;
     std::string text;
     archive.VisitEntries([&](const char* name, const ArchiveEntry&) {

@@ -9,8 +9,8 @@
 
 #include "app/commands.h"
 #include "app/console.h"
+#include "app/naming.h"
 #include "archive/archive.h"
-#include "archive/archive_format.h"
 #include "core/common.h"
 #include "core/scrambler.h"
 #include "core/whole_file.h"
@@ -39,7 +39,7 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
     return kExitNotFound;
   }
   const char* entryName = FindExtension(name);
-  if (std::strcmp(entryName, kSaveExtension) == 0) {
+  if (IsScrambled(entryName)) {
     ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), kScrambleKey);
   }
   const std::int32_t length = blob.length;
@@ -58,22 +58,14 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
 
 }  // namespace
 
-FileKind KindOf(const char* name) {
-  const char* extension = FindExtension(name);
-  if (std::strcmp(extension, kSaveExtension) == 0) return FileKind::kSave;
-  if (std::strcmp(extension, kArchiveExtension) == 0) return FileKind::kArchive;
-  return FileKind::kOther;
-}
-
 int PackSave(const char* directory, const char* baseName, const char* archiveName) {
-  const std::string savePath = std::string(directory) + baseName + kSaveExtension;
+  const std::string savePath = SavePath(directory, baseName);
   // a directory named like a save would pack into an empty archive over a good one
   if (IsDirectory(savePath.c_str())) {
     ReportError("cannot pack '%s': it is a directory, not a save", savePath.c_str());
     return kExitNotFound;
   }
-  const std::string archivePath =
-      std::string(directory) + (archiveName != nullptr ? archiveName : baseName) + kArchiveExtension;
+  const std::string archivePath = ArchivePath(directory, archiveName != nullptr ? archiveName : baseName);
   if (!PathFits(archivePath)) {
     ReportError("cannot pack into '%s': the path is longer than the system allows", archivePath.c_str());
     return kExitNotFound;
@@ -86,25 +78,17 @@ int PackSave(const char* directory, const char* baseName, const char* archiveNam
 
   Archive archive = Archive::StartNew(archivePath.c_str());
   PackTotals totals;
-  const std::size_t baseLength = std::strlen(baseName);
-  // the save's own archive, as the file system spells it (on Windows AUTOSAVE1.SSAV is that file too)
-  const std::string ownArchivePath = std::string(directory) + baseName + kArchiveExtension;
   for (const FoundFile& file : found) {
-    const char* name = file.name.c_str();
-    const std::string path = std::string(directory) + name;
-    // a directory is no member, nor is the archive being replaced
-    if (file.isDirectory || SamePath(path.c_str(), archivePath.c_str())) continue;
-    const char* entryName = FindExtension(name);
-    // only the save's own files: "autosave1.old.sav" would come back as a second autosave1.sav
-    if (static_cast<std::size_t>(entryName - name) != baseLength) {
-      ReportNote("skipping '%s': not a file of the save '%s'", path.c_str(), baseName);
-      continue;
+    switch (PlanMember(directory, baseName, file, archivePath)) {
+      case MemberFate::kAdd:
+        break;
+      case MemberFate::kLookAlike:
+        ReportNote("skipping '%s%s': not a file of the save '%s'", directory, file.name.c_str(), baseName);
+        continue;
+      case MemberFate::kLeftOut:
+        continue;
     }
-    // an archive is never a member
-    if (std::strcmp(entryName, kArchiveExtension) == 0 || SamePath(path.c_str(), ownArchivePath.c_str())) {
-      continue;
-    }
-    const int code = AddMember(&archive, directory, name, &totals);
+    const int code = AddMember(&archive, directory, file.name.c_str(), &totals);
     if (code != kExitOk) return code;
   }
   if (!archive.Save()) {

@@ -28,6 +28,13 @@ bool PathFits(const std::string& path);
 // UTF-8 (argv would hold only what the ANSI code page can spell); on POSIX argv as it is.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// The files the command-line argument `arg` stands for. On Windows, whose shells leave wildcards to the
+// program, an `arg` holding '*' or '?' that names no existing file itself is a pattern: it stands for
+// the files (not directories) it matches in its folder, in byte order of their names, each with the
+// folder part as given; a pattern that matches nothing, or has a wildcard in its folder part, stands
+// for itself. On POSIX, whose shells expand, `arg` always stands for itself.
+std::vector<std::string> ExpandWildcards(const std::string& arg);
+
 // Stores in `*out` the absolute form of `path`, joined to the current directory when relative. On
 // POSIX only "." components and repeated separators are folded: ".." is left for the kernel, which
 // resolves it after any symbolic link before it. Windows folds as the system does (GetFullPathNameW).

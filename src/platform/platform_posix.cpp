@@ -67,6 +67,8 @@ bool PathFits(const std::string& path) { return path.size() < kMaxPath; }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
+std::vector<std::string> ExpandWildcards(const std::string& arg) { return {arg}; }
+
 bool MakeAbsolutePath(const char* path, std::string* out) {
   std::string joined;
   if (path[0] != '/') {

@@ -258,6 +258,29 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
+std::vector<std::string> ExpandWildcards(const std::string& arg) {
+  const std::string folder(arg.c_str(), static_cast<std::size_t>(FinalComponent(arg.c_str()) - arg.c_str()));
+  std::string fullPath;
+  std::wstring pattern;
+  if (arg.find_first_of("*?") == std::string::npos || folder.find_first_of("*?") != std::string::npos ||
+      (MakeAbsolutePath(arg.c_str(), &fullPath) && PathExists(fullPath.c_str())) ||
+      !WidePath(arg.c_str(), &pattern)) {
+    return {arg};
+  }
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW data;
+  FindHandle search(pattern.c_str(), &data);
+  for (bool more = search.IsValid(); more; more = FindNextFileW(search.Get(), &data) != 0) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      names.push_back(ToUtf8(data.cFileName, wcsnlen(data.cFileName, MAX_PATH)));
+    }
+  }
+  if (names.empty()) return {arg};
+  std::sort(names.begin(), names.end());  // by unsigned byte values, as every listing of ours
+  for (std::string& name : names) name = folder + name;
+  return names;
+}
+
 bool MakeAbsolutePath(const char* path, std::string* out) {
   std::wstring wide;
   if (!WidePath(path, &wide)) return false;
