@@ -190,7 +190,7 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
   WriteAll(dir, {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.ssav", ""}, {"n.txt", ""}, {"-x.sav", ""}});
   const fs::path before = fs::current_path();
   fs::current_path(FsPath(dir.path()));
-  const std::string wildcards = kWindows ? "pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
+  const std::string wildcards = kWindows ? "pack -x.sav, pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "usage"},
       {{"--"}, "usage"},

@@ -82,19 +82,20 @@ function setBusy(busy, status) {
   $('status').textContent = status;
 }
 
-// Packs the save `target` from `files`, or unpacks the archive `target`, and shows the outcome.
-async function convert(files, target, isArchive) {
+// Makes the tool's `run` on `files` and shows the outcome. An unpack first shows what the archive holds,
+// as --list prints it, and needs the archive alone.
+async function convert(files, run) {
   urls.forEach((url) => URL.revokeObjectURL(url));
   urls = [];
   offer([]);
   $('choose').hidden = true;
   $('result').hidden = false;
   $('console').replaceChildren();
-  setBusy(true, `Working on ${target.name}…`);
+  setBusy(true, `Working on ${run.target}…`);
   const started = performance.now();
-  // an archive: what it holds first, as --list shows it, then the unpacking, which needs it alone
-  const results = isArchive ? await runTool([['--list', target.name], [target.name]], [target])
-                            : await runTool([[target.name]], files);
+  const results = run.mode === 'unpack'
+    ? await runTool([['--list', ...run.args], run.args], files.filter((file) => file.name === run.target))
+    : await runTool([run.args], files);
   results.forEach(({ printed }, i) => {
     if (i > 0) $('console').append('\n');
     show($('console'), printed);
@@ -106,38 +107,35 @@ async function convert(files, target, isArchive) {
   document.body.dataset.exitCode = String(last.code);
 }
 
-// Takes the files the player gave: converts the one save or archive among them, or asks which.
+// Takes the files the player gave: makes the one run the tool plans for them, or asks which.
 async function take(files) {
-  const answer = await ask({ request: 'kinds', names: files.map((file) => file.name) });
-  const targets = (answer.kinds || []).map((kind, i) => ({ file: files[i], kind })).filter((t) => t.kind !== 0)
-    .sort((a, b) => (a.file.name < b.file.name ? -1 : a.file.name > b.file.name ? 1 : 0));
-  $('result').hidden = targets.length > 0;
+  const answer = await ask({ request: 'plan', names: files.map((file) => file.name) });
+  const runs = answer.plan ? answer.plan.runs : [];
+  $('result').hidden = runs.length > 0;
   $('choose').hidden = true;
-  if (targets.length === 0) {
+  if (runs.length === 0) {
     $('console').replaceChildren();
     offer([]);
-    setBusy(false, answer.failure ? `Tovrel could not start: ${answer.failure}`
-                                  : 'None of these files is a save (.sav) or an archive (.ssav).');
+    setBusy(false, answer.failure ? `Tovrel could not start: ${answer.failure}` : answer.plan.none);
     return;
   }
-  if (targets.length === 1) {
-    await convert(files, targets[0].file, targets[0].kind === 2);
+  if (runs.length === 1) {
+    await convert(files, runs[0]);
     return;
   }
   const list = $('targets');
   list.replaceChildren();
-  targets.forEach(({ file, kind }, i) => {
+  runs.forEach((run, i) => {
     const label = document.createElement('label');
     const radio = document.createElement('input');
     Object.assign(radio, { type: 'radio', name: 'target', value: String(i), checked: i === 0 });
-    label.append(radio, ` ${file.name} `, kind === 2 ? '(unpack)' : '(pack)');
+    label.append(radio, ` ${run.target} `, `(${run.mode})`);
     list.append(label);
   });
   $('choose').hidden = false;
   $('choice').onsubmit = (event) => {
     event.preventDefault();
-    const chosen = targets[Number(new FormData($('choice')).get('target'))];
-    convert(files, chosen.file, chosen.kind === 2);
+    convert(files, runs[Number(new FormData($('choice')).get('target'))]);
   };
   list.querySelector('input').focus();
 }

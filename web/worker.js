@@ -25,10 +25,11 @@ async function start(printed) {
   return tool;
 }
 
-// What the tool would do with each of `names`: 0 nothing, 1 pack it, 2 unpack it.
-async function kinds(names) {
+// The tool's plan for the files `names` given together: the runs to make ({mode, target, args}) and,
+// when there is none, why.
+async function plan(names) {
   const tool = await start([]);
-  return names.map((name) => tool.ccall('TovrelFileKind', 'number', ['string'], [name]));
+  return JSON.parse(tool.ccall('TovrelPlanFiles', 'string', ['string'], [names.join('/')]));
 }
 
 // Runs the tool once with `args` in a folder holding `files` ({name, bytes}), which it may only read.
@@ -72,8 +73,8 @@ async function runEach(runs, files) {
 
 self.onmessage = async ({ data: { id, request, runs, files, names } }) => {
   try {
-    if (request === 'kinds') {
-      self.postMessage({ id, kinds: await kinds(names) });
+    if (request === 'plan') {
+      self.postMessage({ id, plan: await plan(names) });
     } else {
       const results = await runEach(runs, files);
       const buffers = new Set(results.flatMap(({ made }) => made.map(({ bytes }) => bytes.buffer)));
