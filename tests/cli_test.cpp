@@ -187,10 +187,12 @@ std::string Describe(const Plan& plan) {
 // What each argument list asks for, decided before anything runs, among files that exist or not.
 TEST(PlanTest, ArgumentsMakeTheirPlan) {
   ScratchDir dir;
-  WriteAll(dir, {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.ssav", ""}, {"n.txt", ""}, {"-x.sav", ""}});
+  WriteAll(dir,
+           {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.ssav", ""}, {"n.txt", ""}, {"-x.sav", ""}});
   const fs::path before = fs::current_path();
   fs::current_path(FsPath(dir.path()));
-  const std::string wildcards = kWindows ? "pack -x.sav, pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
+  const std::string wildcards =
+      kWindows ? "pack -x.sav, pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "usage"},
       {{"--"}, "usage"},
@@ -565,7 +567,8 @@ TEST(ListAndTestTest, TellWithoutWriting) {
        {}},
       {"-t x.ssav",
        0,
-       "intact   x/\\x0Ax y\nintact   x.ssav\nintact   x.txt\nintact   x.jpg\nintact   x.png\nintact   x.sav\n"
+       "intact   x/\\x0Ax y\nintact   x.ssav\nintact   x.txt\nintact   x.jpg\nintact   x.png\nintact   "
+       "x.sav\n"
        "6 entries: 6 intact, 0 damaged\n",
        {}},
       {"--test y.ssav",

@@ -37,7 +37,8 @@ MemberFate PlanMember(const std::string& directory, const std::string& baseName,
   if (static_cast<std::size_t>(FindExtension(name) - name) != baseName.size()) return MemberFate::kLookAlike;
   // an archive is never a member: the save's own, as the file system spells it (on Windows
   // AUTOSAVE1.SSAV is that file too), or any other
-  if (KindOf(name) == FileKind::kArchive || SamePath(path.c_str(), ArchivePath(directory, baseName).c_str())) {
+  if (KindOf(name) == FileKind::kArchive ||
+      SamePath(path.c_str(), ArchivePath(directory, baseName).c_str())) {
     return MemberFate::kLeftOut;
   }
   return MemberFate::kAdd;

@@ -25,10 +25,19 @@ bool Exists(const std::string& arg) {
   return MakeAbsolutePath(arg.c_str(), &fullPath) && PathExists(fullPath.c_str());
 }
 
-// What the argument `arg` is, by the name the system resolves it to ("x.sav/." is x.sav).
-FileKind KindOfArgument(const std::string& arg) {
+// What a run does with the argument `arg`, told by the name the system resolves it to ("x.sav/." is
+// x.sav): pack a save, unpack an archive, or nothing.
+RunMode ModeOf(const std::string& arg) {
   std::string fullPath;
-  return KindOf(MakeAbsolutePath(arg.c_str(), &fullPath) ? fullPath.c_str() : arg.c_str());
+  switch (KindOf(MakeAbsolutePath(arg.c_str(), &fullPath) ? fullPath.c_str() : arg.c_str())) {
+    case FileKind::kSave:
+      return RunMode::kPack;
+    case FileKind::kArchive:
+      return RunMode::kUnpack;
+    case FileKind::kOther:
+      break;
+  }
+  return RunMode::kNothing;
 }
 
 // True when `arg` names an existing file (not a directory) that is a save or an archive.
@@ -66,11 +75,8 @@ Plan RunsOf(std::vector<Run> runs) {
 Plan ConvertPlan(const std::vector<std::string>& operands) {
   if (operands.empty()) return UsageError("");
   const std::string& first = operands[0];
-  const RunMode mode = KindOfArgument(first) == FileKind::kSave      ? RunMode::kPack
-                       : KindOfArgument(first) == FileKind::kArchive ? RunMode::kUnpack
-                                                                     : RunMode::kNothing;
-  if (operands.size() == 2 &&
-      !(IsExistingSaveOrArchive(first) && IsExistingSaveOrArchive(operands[1])) &&
+  const RunMode mode = ModeOf(first);
+  if (operands.size() == 2 && !(IsExistingSaveOrArchive(first) && IsExistingSaveOrArchive(operands[1])) &&
       !AreFilesOfOneSave(first, operands[1])) {
     // the archive's name, used as it is given
     return RunsOf({{mode, first, mode == RunMode::kPack ? operands[1] : ""}});
@@ -86,8 +92,8 @@ Plan ConvertPlan(const std::vector<std::string>& operands) {
 std::vector<Run> PlanFiles(const std::vector<std::string>& names) {
   std::vector<Run> runs;
   for (const std::string& name : names) {
-    const FileKind kind = KindOfArgument(name);
-    if (kind != FileKind::kOther) runs.push_back({kind == FileKind::kSave ? RunMode::kPack : RunMode::kUnpack, name, ""});
+    const RunMode mode = ModeOf(name);
+    if (mode != RunMode::kNothing) runs.push_back({mode, name, ""});
   }
   return runs;
 }
@@ -136,12 +142,13 @@ Plan MakePlan(const std::vector<std::string>& args) {
   }
   if (lookOption.empty()) return ConvertPlan(operands);
 
-  if (operands.empty()) return UsageError(lookOption + " needs the path of a " + kArchiveExtension + " archive");
+  if (operands.empty())
+    return UsageError(lookOption + " needs the path of a " + kArchiveExtension + " archive");
   std::vector<Run> runs;
   for (const std::string& operand : operands) {
-    if (KindOfArgument(operand) != FileKind::kArchive) {
-      return UsageError(std::string("cannot ") + (lookMode == RunMode::kList ? "list" : "test") + " '" + operand + "': only a " +
-                        kArchiveExtension + " archive can be looked into");
+    if (ModeOf(operand) != RunMode::kUnpack) {
+      return UsageError(std::string("cannot ") + (lookMode == RunMode::kList ? "list" : "test") + " '" +
+                        operand + "': only a " + kArchiveExtension + " archive can be looked into");
     }
     runs.push_back({lookMode, operand, ""});
   }
