@@ -1,7 +1,8 @@
 // The few operating-system services the tool needs: the command line, absolute paths, existence tests,
 // the search for a save's files, opening and creating files, the safe replacement of one file by
-// another, and console text. One implementation per OS (platform_posix.cpp, platform_win32.cpp); the
-// build picks one. Nothing here prints, except WriteText.
+// another (with the removal of its temporaries when the run is interrupted), and console text. One
+// implementation per OS (platform_posix.cpp, platform_win32.cpp); the build picks one. Nothing here
+// prints, except WriteText.
 // Paths are byte strings: UTF-8 on Windows (converted to UTF-16 at every system call), the bytes as
 // they are on POSIX. Every function that composes a path refuses one that would not fit the platform's
 // limit instead of truncating it.
