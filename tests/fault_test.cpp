@@ -1,15 +1,19 @@
 // Fault injection on real I/O: the real binary runs with a file-size limit (`ulimit -f`, in 512-byte
 // blocks), so a write fails part-way as on a full disk (EFBIG with SIGXFSZ ignored), or the process is
-// killed there (the signal's default action, like a crash or a power cut). Whatever the limit, the
-// previous archive and the files beside it must come through whole, old or new; a failed run must say so
-// and leave no temporary behind; after a crash the next normal run must succeed. POSIX only.
+// killed there (the signal's default action, like a crash or a power cut), or it is interrupted while a
+// temporary exists. Whatever the fault, the previous archive and the files beside it must come through
+// whole, old or new; a failed or interrupted run must leave no temporary behind; after a crash the next
+// normal run must succeed. POSIX only.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "test_util.h"
@@ -101,6 +105,72 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
     }
     EXPECT_EQ(0, RunLimited(crashed, arg, kNoLimit));  // the killed run's leftover is in no one's way
     EXPECT_EQ(after, Contents(crashed, false));
+  }
+}
+
+// Runs the tool on `arg` in `dir` until it stops itself just after making its `nth` temporary, checks
+// that the temporary is there, sends `signal` and lets the tool go on. Returns its wait status. With
+// `ignored` the tool starts with that signal ignored (as under nohup), otherwise none.
+int RunInterrupted(const ScratchDir& dir, const std::string& arg, int nth, int signal, bool ignored) {
+  (void)setenv(kStopAtTemporaryVariable, std::to_string(nth).c_str(), 1);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+      (void)std::signal(s, ignored && s == signal ? SIG_IGN : SIG_DFL);
+    if (chdir(dir.path().c_str()) == 0 && std::freopen("/dev/null", "w", stdout) && dup2(1, 2) == 2)
+      execl(TOOL_PATH, TOOL_PATH, arg.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  (void)unsetenv(kStopAtTemporaryVariable);
+  int status = 0;
+  EXPECT_EQ(pid, waitpid(pid, &status, WUNTRACED));
+  EXPECT_TRUE(WIFSTOPPED(status)) << status;
+  EXPECT_EQ(1u, Contents(dir, true).size() - Contents(dir, false).size()) << "one temporary, while stopped";
+  (void)kill(pid, signal);
+  (void)kill(pid, SIGCONT);
+  EXPECT_EQ(pid, waitpid(pid, &status, 0));
+  return status;
+}
+
+// Ctrl+C, kill or a hang-up while a temporary exists (the first of a pack, each of an unpack's three)
+// ends the run by that signal, with no temporary left, the files put in place before it kept new and
+// every other file as it was. A signal the run was started to ignore lets it finish.
+TEST(FaultTest, InterruptedRunsRemoveTheirTemporariesAndKeepEveryFileWhole) {
+  const Files save = {{"s.sav", RandomBytes(40001, 1)}, {"s.jpg", TextBytes(30000, 2)}, {"s.txt", "t"}};
+  ScratchDir packing;
+  WriteAll(packing, save);
+  ASSERT_EQ(0, RunLimited(packing, "s.sav", kNoLimit));
+  const std::string packed = ReadBytes(packing.Path("s.ssav"));
+  // {argument, the temporary it stops after, the signal, whether the run ignores that signal}
+  const std::tuple<std::string, int, int, bool> kCases[] = {
+      {"s.sav", 1, SIGINT, false},  {"s.sav", 1, SIGTERM, false}, {"s.sav", 1, SIGHUP, false},
+      {"s.ssav", 1, SIGHUP, false}, {"s.ssav", 2, SIGINT, false}, {"s.ssav", 3, SIGTERM, false},
+      {"s.sav", 1, SIGHUP, true}};
+  for (const auto& [arg, nth, signal, ignored] : kCases) {
+    SCOPED_TRACE(arg + " at temporary " + std::to_string(nth) + ", signal " + std::to_string(signal) +
+                 (ignored ? " (ignored)" : ""));
+    const bool pack = arg == "s.sav";
+    Files before = pack ? save : Files{{"s.sav", "old"}, {"s.jpg", "old jpg"}, {"s.txt", "old txt"}};
+    before["s.ssav"] = pack ? "an older archive" : packed;
+    ScratchDir dir;
+    WriteAll(dir, before);
+    const int status = RunInterrupted(dir, arg, nth, signal, ignored);
+    if (ignored) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      before["s.ssav"] = packed;
+      EXPECT_EQ(before, Contents(dir, true));
+      continue;
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const Files after = Contents(dir, true);
+    EXPECT_EQ(before.size(), after.size());  // no temporary, nothing lost
+    int replaced = 0;
+    for (const auto& [name, bytes] : after) {
+      const bool isNew = !pack && save.count(name) != 0 && bytes == save.at(name);
+      replaced += isNew ? 1 : 0;
+      EXPECT_TRUE(isNew || (before.count(name) != 0 && bytes == before.at(name))) << name;
+    }
+    EXPECT_EQ(nth - 1, replaced);
   }
 }
 

@@ -1,7 +1,8 @@
 // The few operating-system services the tool needs: the command line, absolute paths, existence tests,
 // the search for a save's files, opening and creating files, the safe replacement of one file by
-// another, and console text. One implementation per OS (platform_posix.cpp, platform_win32.cpp); the
-// build picks one. Nothing here prints, except WriteText.
+// another (with the removal of its temporaries when the run is interrupted), and console text. One
+// implementation per OS (platform_posix.cpp, platform_win32.cpp); the build picks one. Nothing here
+// prints, except WriteText.
 // Paths are byte strings: UTF-8 on Windows (converted to UTF-16 at every system call), the bytes as
 // they are on POSIX. Every function that composes a path refuses one that would not fit the platform's
 // limit instead of truncating it.
@@ -92,9 +93,23 @@ std::FILE* OpenFile(const char* path, const char* mode);
 // through. Null on failure, with the reason left for LastFailure.
 std::FILE* CreateNewFile(const char* path);
 
+// The most temporaries (CreateTempFile) that may be live at once in one process.
+constexpr std::size_t kMaxLiveTemporaries = 8;
+
+// The environment variable that makes a run stop right after making its Nth temporary (N its decimal
+// value, counted from 1): raising SIGSTOP on POSIX, waiting for an interrupt on Windows. For tests
+// that interrupt a run at that point.
+constexpr char kStopAtTemporaryVariable[] = "TOVREL_STOP_AT_TEMPORARY";
+
 // Creates a new empty file under a unique name in the directory of `target` (so on its file system),
 // as CreateNewFile does, and stores its path in `*tempPath`. Its name has the form
 // "~tovrel-XXXXXXXX.tmp" with eight lower-case letters or digits, whatever `target` is called.
+// The file is live until MoveReplacing puts it in place or RemoveFile removes it. While any is live,
+// an interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl+C, Ctrl+Break or the console window
+// closing) removes every live temporary and ends the process: by that signal (128 + its number to a
+// shell) on POSIX, with STATUS_CONTROL_C_EXIT on Windows. An interrupt the run was started to ignore
+// stays ignored, and one that comes while nothing is live does what it did before. Null when
+// kMaxLiveTemporaries are live already.
 std::FILE* CreateTempFile(const char* target, std::string* tempPath);
 
 // True when the file name `name` (without directory) has the form CreateTempFile gives.
@@ -114,12 +129,14 @@ void ReserveFileSpace(std::FILE* file, std::int64_t size);
 // the new file (and, where the system allows, its owner); one the running user may not write (no write
 // permission, or the read-only attribute) is not replaced. On Windows a replacement that another
 // program blocks for a moment is retried for about two seconds. On failure `to` is unchanged, `from`
-// is left as it was, and the reason is left for LastFailure.
+// is left as it was (still live, when it is a temporary), and the reason is left for LastFailure. Once
+// moved, `from` is no longer live; an interrupt never comes between the rename and that, nor (on
+// POSIX) before the directory's change is on disk.
 bool MoveReplacing(const char* from, const char* to);
 
-// Removes the file at `path` (a temporary of ours), retrying on Windows like MoveReplacing. False when
-// it is still there. LastFailure is left as it was: a removal tidies up after another failure, and
-// that one's reason is the one to report.
+// Removes the file at `path` (a temporary of ours), retrying on Windows like MoveReplacing, and ends
+// its life as a temporary either way. False when it is still there. LastFailure is left as it was: a
+// removal tidies up after another failure, and that one's reason is the one to report.
 bool RemoveFile(const char* path);
 
 // The pause in milliseconds before try number `attempt` (1 for the first retry) of a replacement or

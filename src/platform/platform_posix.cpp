@@ -1,6 +1,6 @@
 // POSIX implementation of the platform layer: absolute paths that leave ".." to the kernel, stat-based
-// tests, an opendir search, files opened without blocking and created exclusively, and file
-// replacement by rename.
+// tests, an opendir search, files opened without blocking and created exclusively, file replacement by
+// rename, and the removal of live temporaries when SIGINT, SIGTERM or SIGHUP ends the run.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -49,6 +52,104 @@ void SyncDirectoryOf(const char* path) {
   if (fd < 0) return;
   (void)fsync(fd);
   (void)close(fd);
+}
+
+// The signals that end a run which may clean up first: Ctrl+C, kill's default, the terminal hung up.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kInterruptCount = sizeof kInterrupts / sizeof kInterrupts[0];
+
+// One temporary made and not yet put in place or removed. The path is written before `live` is set,
+// and only while the interrupts are blocked, so the handler reads each slot whole.
+struct LiveTemporary {
+  std::atomic<bool> live;
+  char path[PATH_MAX];
+};
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read only lock-free atomics");
+LiveTemporary liveTemporaries[kMaxLiveTemporaries];
+std::size_t liveCount = 0;
+struct sigaction savedActions[kInterruptCount];
+
+// Blocks the interrupts for its lifetime: a temporary is made and listed, or put in place and struck
+// off, as one step that no handler can cut in two.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t set;
+    (void)sigemptyset(&set);
+    for (const int signal : kInterrupts) (void)sigaddset(&set, signal);
+    (void)sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~InterruptsHeld() { (void)sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// The interrupt handler: only async-signal-safe calls (unlink, sigaction, raise, sigprocmask, _exit)
+// on the paths listed in advance. Every live temporary goes, then the signal ends the process as it
+// would have without us.
+void RemoveLiveTemporaries(int signal) {
+  for (const LiveTemporary& temporary : liveTemporaries) {
+    if (temporary.live.load(std::memory_order_acquire)) (void)unlink(temporary.path);
+  }
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  (void)sigemptyset(&action.sa_mask);
+  (void)sigaction(signal, &action, nullptr);
+  // blocked while this handler runs: pending once raised, delivered once unblocked
+  (void)raise(signal);
+  sigset_t set;
+  (void)sigemptyset(&set);
+  (void)sigaddset(&set, signal);
+  (void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  _exit(128 + signal);  // not reached
+}
+
+// Installs the handler for each interrupt the run has not been told to ignore (nohup, a background
+// job), keeping what was there. Requires: the interrupts held.
+void ArmInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = RemoveLiveTemporaries;
+  (void)sigemptyset(&action.sa_mask);
+  for (const int signal : kInterrupts) (void)sigaddset(&action.sa_mask, signal);
+  for (std::size_t i = 0; i < kInterruptCount; ++i) {
+    if (sigaction(kInterrupts[i], nullptr, &savedActions[i]) != 0) {
+      savedActions[i].sa_handler = SIG_DFL;  // restored below as the default
+    } else if (savedActions[i].sa_handler == SIG_IGN) {
+      continue;
+    }
+    (void)sigaction(kInterrupts[i], &action, nullptr);
+  }
+}
+
+// Puts back what ArmInterrupts found. Requires: the interrupts held.
+void DisarmInterrupts() {
+  for (std::size_t i = 0; i < kInterruptCount; ++i)
+    (void)sigaction(kInterrupts[i], &savedActions[i], nullptr);
+}
+
+// Lists `path` as live, arming the handler for the first. Requires: the interrupts held, a free slot,
+// and PathFits(path).
+void ListTemporary(const std::string& path) {
+  for (LiveTemporary& temporary : liveTemporaries) {
+    if (temporary.live.load(std::memory_order_relaxed)) continue;
+    std::memcpy(temporary.path, path.c_str(), path.size() + 1);
+    temporary.live.store(true, std::memory_order_release);
+    if (liveCount++ == 0) ArmInterrupts();
+    return;
+  }
+}
+
+// Strikes `path` off the list, disarming the handler with the last. Requires: the interrupts held.
+void UnlistTemporary(const char* path) {
+  for (LiveTemporary& temporary : liveTemporaries) {
+    if (!temporary.live.load(std::memory_order_relaxed) || std::strcmp(temporary.path, path) != 0) continue;
+    temporary.live.store(false, std::memory_order_release);
+    if (--liveCount == 0) DisarmInterrupts();
+    return;
+  }
 }
 
 // A stdio stream over the descriptor `fd`, which it then owns; on failure `fd` is closed.
@@ -201,27 +302,40 @@ std::FILE* CreateNewFile(const char* path) {
 
 std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
   static std::uint64_t counter = 0;
+  static int made = 0;
   const std::string directory = DirectoryOf(target) + "/";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    timespec now{};
-    (void)clock_gettime(CLOCK_REALTIME, &now);
-    // distinct across processes (pid), runs (time) and calls (counter)
-    const std::uint64_t seed =
-        (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-        (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15u);
-    const std::string path = directory + TempFileName(seed);
-    if (!PathFits(path)) {
-      (void)Fail("the temporary file's path would be too long");
+  std::FILE* file = nullptr;
+  {
+    // made and listed as one step: an interrupt finds no file, or finds it listed
+    InterruptsHeld held;
+    if (liveCount == kMaxLiveTemporaries) {
+      (void)Fail("too many temporary files at once");
       return nullptr;
     }
-    std::FILE* file = CreateNewFile(path.c_str());
-    if (file != nullptr) {
-      *tempPath = path;
-      return file;
+    for (int attempt = 0; file == nullptr && attempt < 100; ++attempt) {
+      timespec now{};
+      (void)clock_gettime(CLOCK_REALTIME, &now);
+      // distinct across processes (pid), runs (time) and calls (counter)
+      const std::uint64_t seed =
+          (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+          (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15u);
+      const std::string path = directory + TempFileName(seed);
+      if (!PathFits(path)) {
+        (void)Fail("the temporary file's path would be too long");
+        return nullptr;
+      }
+      file = CreateNewFile(path.c_str());
+      if (file == nullptr && errno != EEXIST) return nullptr;
+      if (file != nullptr) {
+        ListTemporary(path);
+        *tempPath = path;
+      }
     }
-    if (errno != EEXIST) return nullptr;
   }
-  return nullptr;
+  // a test's stop point: stopped here, the run can be interrupted while this temporary exists
+  const char* stopAt = std::getenv(kStopAtTemporaryVariable);
+  if (file != nullptr && stopAt != nullptr && std::atoi(stopAt) == ++made) (void)raise(SIGSTOP);
+  return file;
 }
 
 bool MoveReplacing(const char* from, const char* to) {
@@ -237,12 +351,20 @@ bool MoveReplacing(const char* from, const char* to) {
     (void)close(fd);
     if (!kept) return FailWithErrno();
   }
+  // once in place the file is no longer ours to remove; an interrupt waits until it is on disk
+  InterruptsHeld held;
   if (std::rename(from, to) != 0) return FailWithErrno();
+  UnlistTemporary(from);
   SyncDirectoryOf(to);
   return true;
 }
 
-bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
+bool RemoveFile(const char* path) {
+  InterruptsHeld held;
+  const bool removed = unlink(path) == 0 || errno == ENOENT;
+  UnlistTemporary(path);  // given up either way: the caller has no more use for it
+  return removed;
+}
 
 std::int64_t FileSize(std::FILE* file) {
   struct stat info;

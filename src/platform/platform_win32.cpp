@@ -1,8 +1,9 @@
 // Win32 implementation of the platform layer. Paths arrive as UTF-8 and reach the system as UTF-16
 // through the wide-character functions; names the system gives back leave as UTF-8. Files are opened
 // with CreateFileW and handed to the C runtime as FILE*; a replacement or removal that another program
-// blocks for a moment is retried. The latest failure's reason is kept in this file for LastFailure.
-// <windows.h> stays inside this file.
+// blocks for a moment is retried. A console control handler removes the live temporaries when Ctrl+C,
+// Ctrl+Break or closing the console window ends the run. The latest failure's reason is kept in this
+// file for LastFailure. <windows.h> stays inside this file.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -173,15 +175,15 @@ bool IsRegularFile(HANDLE handle) {
 }
 
 // CreateNewFile, with the system's error code in `*error` on failure (ERROR_SUCCESS when the failure
-// came from elsewhere).
-std::FILE* CreateExclusive(const char* path, DWORD* error) {
+// came from elsewhere). With `deletable` the file may be deleted while open: it goes once closed.
+std::FILE* CreateExclusive(const char* path, bool deletable, DWORD* error) {
   *error = ERROR_SUCCESS;
   std::wstring wide;
   if (!WidePath(path, &wide)) return nullptr;
   // CREATE_NEW fails on any existing name, a dangling link included, so nothing is ever truncated
-  const HANDLE handle =
-      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (deletable ? FILE_SHARE_DELETE : 0);
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     RecordSystemFailure(*error);
@@ -214,6 +216,66 @@ DWORD RetryWhileHeld(Attempt attempt) {
     if (pause < 0) return error;
     Sleep(static_cast<DWORD>(pause));
   }
+}
+
+// The temporaries made and not yet put in place or removed, as UTF-16 paths. The control handler runs
+// on a thread of its own while the main thread goes on, so the list, and each step that makes, moves
+// or removes a temporary, is guarded by the lock; the handler takes it for good.
+struct LiveTemporary {
+  bool live;
+  wchar_t path[MAX_PATH];
+};
+SRWLOCK liveLock = SRWLOCK_INIT;
+LiveTemporary liveTemporaries[kMaxLiveTemporaries];
+std::size_t liveCount = 0;
+
+// Holds the lock of the live temporaries for its lifetime.
+class LiveListHeld {
+ public:
+  LiveListHeld() { AcquireSRWLockExclusive(&liveLock); }
+  ~LiveListHeld() { ReleaseSRWLockExclusive(&liveLock); }
+  LiveListHeld(const LiveListHeld&) = delete;
+  LiveListHeld& operator=(const LiveListHeld&) = delete;
+};
+
+// Lists the path `path`, which the system has just accepted. Requires: the lock held, a free slot,
+// and PathFits(path), so its UTF-16 form and terminator fit the slot.
+void ListTemporary(const std::string& path) {
+  std::wstring wide;
+  (void)ToWide(path, &wide, MB_ERR_INVALID_CHARS);
+  for (LiveTemporary& temporary : liveTemporaries) {
+    if (temporary.live) continue;
+    std::wmemcpy(temporary.path, wide.c_str(), wide.size() + 1);
+    temporary.live = true;
+    ++liveCount;
+    return;
+  }
+}
+
+// Strikes `path` off the list. Requires: the lock held.
+void UnlistTemporary(const std::wstring& path) {
+  for (LiveTemporary& temporary : liveTemporaries) {
+    if (!temporary.live || path != temporary.path) continue;
+    temporary.live = false;
+    --liveCount;
+    return;
+  }
+}
+
+// The console control handler: for Ctrl+C, Ctrl+Break and a closed console window, deletes every live
+// temporary and ends the process at once (TerminateProcess runs no exit code of the runtime, which
+// could wait for a lock the stopped main thread holds); a file still open goes with its handle. With
+// none live it leaves the event to the system's default, which ends the run as it always did.
+BOOL WINAPI RemoveLiveTemporaries(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  // never released: from here on the main thread can neither make nor move a temporary
+  AcquireSRWLockExclusive(&liveLock);
+  if (liveCount == 0) return FALSE;
+  for (const LiveTemporary& temporary : liveTemporaries) {
+    if (temporary.live) (void)DeleteFileW(temporary.path);
+  }
+  (void)TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
 }
 
 // True when the console window exists and shows. IsWindowVisible lives in user32.dll, which is loaded
@@ -433,10 +495,17 @@ std::FILE* OpenFile(const char* path, const char* mode) {
 
 std::FILE* CreateNewFile(const char* path) {
   DWORD error;
-  return CreateExclusive(path, &error);
+  return CreateExclusive(path, /*deletable=*/false, &error);
 }
 
-std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
+namespace {
+
+// CreateTempFile's search for a free name, listing the file it makes. Requires: the lock held.
+std::FILE* MakeTempFile(const char* target, std::string* tempPath) {
+  if (liveCount == kMaxLiveTemporaries) {
+    FailureText() = "too many temporary files at once";
+    return nullptr;
+  }
   const std::string directory(target, static_cast<std::size_t>(FinalComponent(target) - target));
   // seeds differ between processes (the id) and between calls (the counter's ticks); a name taken
   // all the same only moves the search on to the next one
@@ -453,14 +522,37 @@ std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
       return nullptr;
     }
     DWORD error;
-    std::FILE* file = CreateExclusive(path.c_str(), &error);
+    std::FILE* file = CreateExclusive(path.c_str(), /*deletable=*/true, &error);
     if (file != nullptr) {
+      ListTemporary(path);
       *tempPath = path;
       return file;
     }
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
   }
   return nullptr;  // the reason recorded is the last "file exists"
+}
+
+}  // namespace
+
+std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
+  // installed once, before the first temporary, and left: removing it could wait for the system's
+  // console lock while a handler holding that lock waits for ours. With nothing live it steps aside
+  static const bool handlerSet = SetConsoleCtrlHandler(RemoveLiveTemporaries, TRUE) != 0;
+  (void)handlerSet;
+  std::FILE* file = nullptr;
+  {
+    // made and listed as one step: the handler finds no file, or finds it listed
+    LiveListHeld held;
+    file = MakeTempFile(target, tempPath);
+  }
+  // a test's stop point: waiting here, the run can be interrupted while this temporary exists
+  static int made = 0;
+  const char* stopAt = std::getenv(kStopAtTemporaryVariable);
+  if (file != nullptr && stopAt != nullptr && std::atoi(stopAt) == ++made) {
+    for (;;) Sleep(INFINITE);
+  }
+  return file;
 }
 
 bool MoveReplacing(const char* from, const char* to) {
@@ -483,8 +575,11 @@ bool MoveReplacing(const char* from, const char* to) {
     if (kept != 0) (void)SetFileAttributesW(wideFrom.c_str(), kept);
   }
   const DWORD error = RetryWhileHeld([&]() -> DWORD {
+    // the rename and the end of the temporary's life are one step to the control handler
+    LiveListHeld held;
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
         0) {
+      UnlistTemporary(wideFrom);
       return ERROR_SUCCESS;
     }
     return GetLastError();
@@ -497,12 +592,17 @@ bool RemoveFile(const char* path) {
   // a removal tidies up after another failure: that one's reason stays the one recorded
   std::wstring wide;
   if (!ToWide(path, &wide, MB_ERR_INVALID_CHARS)) return false;
-  return RetryWhileHeld([&]() -> DWORD {
-           if (DeleteFileW(wide.c_str()) != 0) return ERROR_SUCCESS;
-           const DWORD error = GetLastError();
-           // a file already gone counts as removed
-           return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
-         }) == ERROR_SUCCESS;
+  const bool removed =
+      RetryWhileHeld([&]() -> DWORD {
+        LiveListHeld held;
+        if (DeleteFileW(wide.c_str()) != 0) return ERROR_SUCCESS;
+        const DWORD error = GetLastError();
+        // a file already gone counts as removed
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+      }) == ERROR_SUCCESS;
+  LiveListHeld held;
+  UnlistTemporary(wide);  // given up either way: the caller has no more use for it
+  return removed;
 }
 
 std::int64_t FileSize(std::FILE* file) {
