@@ -227,6 +227,12 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
     EXPECT_EQ(expected, Describe(MakePlan(args)));
   }
   fs::current_path(before);
+  // the page's plan of the files it was given, any name written so that JSON reads it back
+  EXPECT_EQ(R"({"runs":[{"mode":"pack","target":"a.sav","args":["a.sav"]},)"
+            R"({"mode":"unpack","target":"q\"\\\u000a.ssav","args":["q\"\\\u000a.ssav"]}],"none":""})",
+            PlanFilesJson("a.sav/n.txt//q\"\\\n.ssav"));
+  EXPECT_EQ(R"({"runs":[],"none":"None of these files is a save (.sav) or an archive (.ssav)."})",
+            PlanFilesJson("n.txt"));
 }
 
 // A failure or a notice is one whole line on stderr, however short.

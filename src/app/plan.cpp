@@ -2,6 +2,9 @@
 #include "app/plan.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/console.h"
@@ -58,6 +61,25 @@ bool AreFilesOfOneSave(const std::string& a, const std::string& b) {
 
 bool IsOption(const std::string& arg) { return (arg.size() > 1 && arg[0] == '-') || arg == "/?"; }
 
+// `text` as a JSON string.
+std::string Json(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      char escaped[7];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
 Plan UsageError(const std::string& error) {
   Plan plan;
   plan.action = Plan::Action::kUsage;
@@ -96,6 +118,22 @@ std::vector<Run> PlanFiles(const std::vector<std::string>& names) {
     if (mode != RunMode::kNothing) runs.push_back({mode, name, ""});
   }
   return runs;
+}
+
+std::string PlanFilesJson(const std::string& names) {
+  std::vector<std::string> given;
+  for (std::size_t start = 0, end; start < names.size(); start = end + 1) {
+    end = std::min(names.find('/', start), names.size());
+    if (end > start) given.push_back(names.substr(start, end - start));
+  }
+  const std::vector<Run> runs = PlanFiles(given);
+  std::string json = "{\"runs\":[";
+  for (const Run& run : runs) {
+    if (&run != &runs.front()) json += ',';
+    json += std::string("{\"mode\":") + (run.mode == RunMode::kPack ? "\"pack\"" : "\"unpack\"") +
+            ",\"target\":" + Json(run.target) + ",\"args\":[" + Json(run.target) + "]}";
+  }
+  return json + "],\"none\":" + Json(runs.empty() ? NoRunReason() : "") + "}";
 }
 
 std::string NoRunReason() {

@@ -55,6 +55,12 @@ std::vector<Run> PlanFiles(const std::vector<std::string>& names);
 // Why files given together make no run, as the page says it.
 std::string NoRunReason();
 
+// PlanFiles for `names` (each without a folder, joined by '/', which no file name holds) as the page
+// reads it, in JSON: {"runs": [{"mode", "target", "args"}...], "none"}, where "mode" is "pack" or
+// "unpack", "args" the command line that makes the run alone, and "none" NoRunReason() when there is
+// no run, else "".
+std::string PlanFilesJson(const std::string& names);
+
 // Makes the run `run` and returns its exit code, after reporting any failure.
 int RunOne(const Run& run);
 
