@@ -30,13 +30,18 @@ mkdir -p "$src" "$work/stage" "$work/dist"
 git archive "$commit" | tar -x -C "$src"
 echo "release: building commit ${commit:0:12} in $work"
 
-# the page, with zlib's source as build-page.sh fetched it before in this tree, when it did
+# the page, with zlib's source as build-page.sh fetched it before in this tree, when it did (and kept
+# here when it did not, for the next run and the browser lane)
 if [ -d build-web/zlib ]; then
   mkdir -p "$src/build-web"
   cp -a build-web/zlib "$src/build-web/"
 fi
 bash "$src/scripts/build-page.sh"
 page=$src/build-web/Tovrel.html
+if [ ! -d build-web/zlib ]; then
+  mkdir -p build-web
+  cp -a "$src/build-web/zlib" build-web/
+fi
 
 cmake -S "$src" -B "$work/linux" -DCMAKE_BUILD_TYPE=Release -DTOVREL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$work/linux" --target tovrel -j"$jobs" >/dev/null
@@ -73,3 +78,9 @@ rm -rf dist
 mv "$work/dist" dist
 echo "release: dist/ holds Tovrel $version from commit ${commit:0:12}:"
 cat dist/SHA256SUMS
+# the same bytes come from the same tools: what a rebuild needs to match
+tools=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}=${Version}\n' cmake 'g++-[0-9]*' libc6-dev zlib1g-dev \
+  binutils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev \
+  emscripten 'clang-[0-9]*' 'lld-[0-9]*' binaryen zip tar gzip 2>/dev/null | awk '$1 == "ii" { print $2 }' || true)
+zlib_source=$(cd "$src/build-web/zlib" && ls -- *.dsc 2>/dev/null | sed 's/\.dsc$//' || true)
+echo "release: built with" $tools "and the page's zlib from the source package" $zlib_source
