@@ -12,6 +12,10 @@ root=$(pwd)
 # names sort, and zip writes its local times, the same way everywhere
 export LC_ALL=C TZ=UTC0
 jobs=$(nproc 2>/dev/null || echo 2)
+fail() {
+  echo "release: $*" >&2
+  exit 1
+}
 
 bash scripts/install-deps.sh cmake make g++ zlib1g-dev git zip g++-mingw-w64-x86-64 libz-mingw-w64-dev
 
@@ -36,25 +40,25 @@ if [ -d build-web/zlib ]; then
   mkdir -p "$src/build-web"
   cp -a build-web/zlib "$src/build-web/"
 fi
-bash "$src/scripts/build-page.sh"
+if ! bash "$src/scripts/build-page.sh" >"$work/page.log" 2>&1; then
+  tail -n 20 "$work/page.log" >&2
+  fail "cannot build the page (scripts/build-page.sh failed; its output is in $work/page.log)"
+fi
 page=$src/build-web/Tovrel.html
 if [ ! -d build-web/zlib ]; then
   mkdir -p build-web
   cp -a "$src/build-web/zlib" build-web/
 fi
 
-cmake -S "$src" -B "$work/linux" -DCMAKE_BUILD_TYPE=Release -DTOVREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$work/linux" --target tovrel -j"$jobs" >/dev/null
+{ cmake -S "$src" -B "$work/linux" -DCMAKE_BUILD_TYPE=Release -DTOVREL_BUILD_TESTS=OFF >/dev/null &&
+  cmake --build "$work/linux" --target tovrel -j"$jobs" >/dev/null; } || fail "cannot build the Linux tool"
 # the version the tool itself reports, which the page shows too
 version=$("$work/linux/tovrel" --version | sed -n 's/^Tovrel \([0-9][0-9.]*\)$/\1/p')
-if [ -z "$version" ]; then
-  echo "release: cannot read the version from '$work/linux/tovrel --version'" >&2
-  exit 1
-fi
+[ -n "$version" ] || fail "cannot read the version from '$work/linux/tovrel --version'"
 
-cmake -S "$src" -B "$work/win64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchains/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTOVREL_BUILD_TESTS=OFF -DTOVREL_PAGE="$page" >/dev/null
-cmake --build "$work/win64" --target tovrel -j"$jobs" >/dev/null
+{ cmake -S "$src" -B "$work/win64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchains/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DTOVREL_BUILD_TESTS=OFF -DTOVREL_PAGE="$page" >/dev/null &&
+  cmake --build "$work/win64" --target tovrel -j"$jobs" >/dev/null; } || fail "cannot build Tovrel.exe"
 
 # the packages' trees as the install rules lay them out (the exe is stripped as it is linked; binutils'
 # strip would stamp its PE header with the time)
