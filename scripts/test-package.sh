@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Linux package: runs cpack in the given build directory (build/ by default), then checks that the
-# tarball holds the README and a statically linked tovrel that packs and unpacks the sample save byte
-# for byte with an empty environment. Exits non-zero when anything is missing or differs.
+# tarball holds the README, LICENSE and a statically linked tovrel that packs and unpacks the sample
+# save byte for byte with an empty environment. Exits non-zero when anything is missing or differs.
 # Usage: scripts/test-package.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,7 @@ trap 'rm -rf "$scratch"' EXIT
 tar -xzf "$scratch/out/$name.tar.gz" -C "$scratch"
 tool="$scratch/$name/bin/tovrel"
 cmp README.md "$scratch/$name/README.md"
+cmp LICENSE "$scratch/$name/LICENSE"
 description=$(file -b "$tool")
 case "$description" in
   *"statically linked"*) ;;
@@ -31,4 +32,4 @@ cp examples/autosave1.* "$scratch/originals/"
 for file in "$scratch"/originals/*; do
   cmp "$file" "$scratch/save/$(basename "$file")"
 done
-echo "package: $name.tar.gz holds the README and a static tovrel that round-trips the sample save"
+echo "package: $name.tar.gz holds the README, LICENSE and a static tovrel that round-trips the sample save"

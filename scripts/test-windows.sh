@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows lane: cross-builds Tovrel.exe and the tests with MinGW-w64 in build-mingw (warnings as
-# errors), checks that the exe imports exactly KERNEL32.dll and msvcrt.dll, runs the whole test suite
+# errors), checks that the exe imports exactly KERNEL32.dll and msvcrt.dll and that its PE header has no
+# time stamp and its version resource the project's version and copyright, runs the whole test suite
 # under Wine in a fresh prefix, then the cross-platform check against the Linux build (build/, or the
 # build directory given). Installs what is missing first; when that cannot be done it prints a "skipped"
 # line and exits 0. Any other failure fails the lane.
@@ -36,6 +37,32 @@ if [ "$imports" != "$expected" ]; then
 fi
 echo "windows: Tovrel.exe imports exactly" $imports
 
+# no link time in the PE header (at e_lfanew + 8), so two builds of one commit give the same exe
+pe_header=$(od -An -tu4 --endian=little -j60 -N4 "$mingw_build/Tovrel.exe" | tr -d ' ')
+stamp=$(od -An -tu4 --endian=little -j$((pe_header + 8)) -N4 "$mingw_build/Tovrel.exe" | tr -d ' ')
+if [ "$stamp" != 0 ]; then
+  echo "windows: Tovrel.exe's PE header holds the time stamp $stamp instead of 0" >&2
+  exit 1
+fi
+# what Explorer's Properties shows, read back from the exe: the project's version, LICENSE's copyright
+version=$(sed -n 's/^project(Tovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+IFS=. read -r major minor patch tweak <<<"$version"
+resource=$(x86_64-w64-mingw32-windres -i "$mingw_build/Tovrel.exe" -O rc | sed 's/^ *//')
+for want in "FILEVERSION ${major:-0}, ${minor:-0}, ${patch:-0}, ${tweak:-0}" "VALUE \"FileVersion\", \"$version\"" \
+  "VALUE \"ProductVersion\", \"$version\"" "VALUE \"ProductName\", \"Tovrel\"" \
+  "VALUE \"OriginalFilename\", \"Tovrel.exe\"" "VALUE \"LegalCopyright\", \"$(head -n 1 LICENSE)\""; do
+  if ! grep -qxF "$want" <<<"$resource"; then
+    echo "windows: Tovrel.exe's version resource lacks '$want'; it reads:" >&2
+    echo "$resource" >&2
+    exit 1
+  fi
+done
+if ! grep -qx 'VALUE "FileDescription", "..*"' <<<"$resource"; then
+  echo "windows: Tovrel.exe's version resource has no FileDescription" >&2
+  exit 1
+fi
+echo "windows: Tovrel.exe has no time stamp and shows version $version, $(head -n 1 LICENSE)"
+
 # a fresh Wine prefix per run, removed afterwards; Wine needs a home it can write to
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tovrel-windows.XXXXXX")
 export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -65,10 +92,10 @@ if [ ! -x "$linux_build/tovrel" ]; then
 fi
 bash scripts/cross_check.sh "$root/$mingw_build" "$(cd "$linux_build" && pwd)"
 
-# the ZIP for users: Tovrel.exe, the README and, when built, the page beside Tovrel.exe
+# the ZIP for users: Tovrel.exe, the README, LICENSE and, when built, the page beside Tovrel.exe
 (cd "$mingw_build" && cpack -B "$scratch/package" >/dev/null)
 zip=$(ls "$scratch"/package/Tovrel-*-win64.zip)
-expected="Tovrel-VERSION-win64/README.md Tovrel-VERSION-win64/bin/Tovrel.exe${page:+ Tovrel-VERSION-win64/bin/Tovrel.html}"
+expected="Tovrel-VERSION-win64/README.md Tovrel-VERSION-win64/LICENSE Tovrel-VERSION-win64/bin/Tovrel.exe${page:+ Tovrel-VERSION-win64/bin/Tovrel.html}"
 held=$(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^Tovrel-[0-9.]*-win64/|Tovrel-VERSION-win64/|' | sort | tr '\n' ' ' | sed 's/ $//')
 if [ "$held" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ' | sed 's/ $//')" ]; then
   echo "windows: $(basename "$zip") holds: $held; expected: $expected" >&2

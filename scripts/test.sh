@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole test suite: the native build (g++) and its Linux package, the sanitizer build (clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer), short fuzz runs, the browser page in headless
-# Chromium, and the Windows build under Wine (its ZIP with the page).
+# Chromium, the Windows build under Wine (its ZIP with the page), and the release built twice, which
+# must give the same bytes.
 # Installs what is missing first. Exits non-zero when any lane fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,4 +26,7 @@ for lane in scripts/test-sanitize.sh scripts/test-fuzz.sh scripts/test-browser.s
     "$lane"
   fi
 done
+# last: it reuses zlib's source the browser lane fetched
+echo "== reproducible lane =="
+scripts/test-reproducible.sh
 echo "all lanes passed"
