@@ -344,6 +344,11 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
               {"autosave1.old.sav", "autosave1.sav.bak", "autosave1.ssav.new", "autosave1.sav.part",
                "holds 5 files, but unpacking writes at most 3"});
   ExpectArchiveOf(dir.Path("autosave1.ssav"), "autosave1", save);
+#ifndef _WIN32  // a new archive has the mode of any new file: read and write as the umask allows, no more
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(0666 & ~mask, static_cast<mode_t>(fs::status(dir.Path("autosave1.ssav")).permissions()));
+#endif
   for (const auto& [name, bytes] : others) EXPECT_EQ(bytes, ReadBytes(dir.Path(name))) << name;
   EXPECT_EQ(save.size() + others.size() + 2, Count(dir.path()));  // and nothing else is left
 

@@ -35,15 +35,10 @@ int ListArchive(const char* directory, const char* baseName);
 // Returns 0 when every entry is intact, 1 when the path is too long, 3 otherwise.
 int TestArchive(const char* directory, const char* baseName);
 
-// How a command opens an archive: unpacking asks for write access (falling back to reading when it is
-// refused); listing and testing never ask for it.
-enum class ArchiveAccess { kReadWrite, kReadOnly };
-
-// Opens the archive <directory><baseName>.ssav and returns what `use` returns for it. An archive that
-// cannot be opened is reported here, the same way for every command, and gives 1 when its path is too
-// long, 3 otherwise.
-int WithArchive(const char* directory, const char* baseName, ArchiveAccess access,
-                const std::function<int(Archive&)>& use);
+// Opens the archive <directory><baseName>.ssav for reading alone (no command writes an archive it
+// reads) and returns what `use` returns for it. An archive that cannot be opened is reported here, the
+// same way for every command, and gives 1 when its path is too long, 3 otherwise.
+int WithArchive(const char* directory, const char* baseName, const std::function<int(Archive&)>& use);
 
 }  // namespace tovrel
 

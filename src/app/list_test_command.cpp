@@ -25,7 +25,7 @@ std::string RightAligned(const std::string& text, std::size_t width) {
 }  // namespace
 
 int ListArchive(const char* directory, const char* baseName) {
-  return WithArchive(directory, baseName, ArchiveAccess::kReadOnly, [&](Archive& archive) {
+  return WithArchive(directory, baseName, [&](Archive& archive) {
     struct Row {
       std::string original, stored, file;
     };
@@ -65,7 +65,7 @@ int ListArchive(const char* directory, const char* baseName) {
 }
 
 int TestArchive(const char* directory, const char* baseName) {
-  return WithArchive(directory, baseName, ArchiveAccess::kReadOnly, [&](Archive& archive) {
+  return WithArchive(directory, baseName, [&](Archive& archive) {
     std::int32_t entries = 0, damaged = 0;
     std::string text;
     archive.VisitEntries([&](const char* name, const ArchiveEntry&) {

@@ -28,16 +28,14 @@ bool entryFailed = false;
 
 }  // namespace
 
-int WithArchive(const char* directory, const char* baseName, ArchiveAccess access,
-                const std::function<int(Archive&)>& use) {
+int WithArchive(const char* directory, const char* baseName, const std::function<int(Archive&)>& use) {
   const std::string archivePath = ArchivePath(directory, baseName);
   if (!PathFits(archivePath)) {
     ReportError("cannot open the archive '%s': the path is longer than the system allows",
                 archivePath.c_str());
     return kExitNotFound;
   }
-  Archive archive = access == ArchiveAccess::kReadOnly ? Archive::ForReading(archivePath.c_str())
-                                                       : Archive(archivePath.c_str(), /*create=*/false);
+  Archive archive = Archive::ForReading(archivePath.c_str());
   if (!archive.IsOpen()) {
     ReportError("cannot open the archive '%s': %s", archivePath.c_str(), LastFailure().c_str());
     return kExitArchiveFailed;
@@ -91,7 +89,7 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
 }
 
 int UnpackArchive(const char* directory, const char* baseName) {
-  return WithArchive(directory, baseName, ArchiveAccess::kReadWrite, [&](Archive& archive) {
+  return WithArchive(directory, baseName, [&](Archive& archive) {
     EntryPlanner plans(directory, baseName);
     planner = &plans;
     entryFailed = false;
