@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the whole test suite: the native build (g++) and its Linux package, the sanitizer build (clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer), short fuzz runs, the browser page in headless
-# Chromium, and the Windows build under Wine (its ZIP with the page).
+# AddressSanitizer and UndefinedBehaviorSanitizer), short fuzz runs, the browser page in Chromium,
+# Firefox and WebKitGTK, and the Windows build under Wine (its ZIP with the page).
 # Installs what is missing first. Exits non-zero when any lane fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +19,9 @@ ctest --test-dir build --output-on-failure
 echo "== package lane =="
 scripts/test-package.sh build
 
-for lane in scripts/test-sanitize.sh scripts/test-fuzz.sh scripts/test-browser.sh scripts/test-windows.sh; do
-  if [ -x "$lane" ]; then
-    echo "== $(basename "$lane" .sh) lane =="
-    "$lane"
-  fi
+# a lane whose tools cannot be installed says "skipped" and goes on; .ci/run makes that a failure
+for lane in sanitize fuzz browser windows; do
+  echo "== $lane lane =="
+  bash "scripts/test-$lane.sh"
 done
 echo "all lanes passed"

@@ -29,7 +29,7 @@ async function saved(dir, name, size, click) {
       return bytes;
     }
   }
-  throw new Error(`the browser saved no ${name} of ${size} bytes`);
+  throw new Error(`the browser saved no ${name} of ${size} bytes; ${dir} holds ${fs.readdirSync(dir)}`);
 }
 
 export const drivers = {
