@@ -5,10 +5,10 @@
 //   const driver = await drivers[engine]({ downloads, proxy });
 //   driver.open(url); driver.run(fn, ...args) -> what fn returns in the page (awaited);
 //   driver.give(selector, paths): files into a file input; driver.click(selector);
-//   driver.download(selector, name, size) -> the bytes the browser saved when the button was clicked;
+//   driver.download(selector, name, size) -> the bytes offered when that button is clicked;
 //   driver.requests: every URL the page asked for, where the driver reports them (WebKit's go to
 //   `proxy` instead); driver.folders: whether the driver can pick a folder; driver.close().
-// `downloads` is an empty folder of the caller's where the browser saves what it downloads.
+// `downloads` is an empty folder where the browser may save what it downloads.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -17,28 +17,10 @@ import path from 'node:path';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const call = (fn, args) => `(${fn})(...${JSON.stringify(args)})`;
 
-// Clicks and waits until the browser has saved `name`, `size` bytes long, into `dir`; returns its
-// bytes and removes it, so that the next download of that name keeps the name.
-async function saved(dir, name, size, click) {
-  await click();
-  const file = path.join(dir, name);
-  for (let waited = 0; waited < 20000; waited += 25, await sleep(25)) {
-    if (fs.existsSync(file) && fs.statSync(file).size === size && !fs.readdirSync(dir).some((f) => f.endsWith('.part'))) {
-      const bytes = fs.readFileSync(file);
-      fs.rmSync(file);
-      return bytes;
-    }
-  }
-  throw new Error(`the browser saved no ${name} of ${size} bytes; ${dir} holds ${fs.readdirSync(dir)}`);
-}
-
 export const drivers = {
   async chromium() {
     const { chromium } = await import('playwright-core');
-    const browser = await chromium.launch({
-      executablePath: '/usr/bin/chromium',
-      args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking', '--disable-component-update'],
-    });
+    const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox', '--disable-gpu'] });
     const context = await browser.newContext({ acceptDownloads: true });
     const page = await context.newPage();
     const requests = [];
@@ -52,7 +34,7 @@ export const drivers = {
       click: (selector) => page.click(selector),
       async download(selector, name) {
         const [file] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
-        if (file.suggestedFilename() !== name) throw new Error(`the browser saved ${file.suggestedFilename()}, not ${name}`);
+        assert(file.suggestedFilename() === name, `the browser saved ${file.suggestedFilename()}, not ${name}`);
         return fs.readFileSync(await file.path());
       },
       screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
@@ -63,16 +45,8 @@ export const drivers = {
   async firefox({ downloads }) {
     const { default: puppeteer } = await import('puppeteer-core');
     const browser = await puppeteer.launch({
-      browser: 'firefox',
-      executablePath: '/usr/bin/firefox-esr',
-      headless: true,
-      extraPrefsFirefox: {
-        'browser.download.dir': downloads,
-        'browser.download.folderList': 2,
-        'browser.download.useDownloadDir': true,
-        'browser.download.always_ask_before_handling_new_types': false,
-        'browser.download.start_downloads_in_tmp_dir': false,
-      },
+      browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
+      extraPrefsFirefox: { 'browser.download.dir': downloads, 'browser.download.folderList': 2, 'browser.download.start_downloads_in_tmp_dir': false },
     });
     const page = await browser.newPage();
     const requests = [];
@@ -84,40 +58,58 @@ export const drivers = {
       run: (fn, ...args) => page.evaluate(call(fn, args)),
       give: async (selector, paths) => (await page.$(selector)).uploadFile(...paths),
       click: (selector) => page.click(selector),
-      download: (selector, name, size) => saved(downloads, name, size, () => page.click(selector)),
+      async download(selector, name, size) {
+        await page.click(selector);
+        const file = path.join(downloads, name);  // taken away once read, so the next keeps its name
+        for (let waited = 0; !(fs.existsSync(file) && fs.statSync(file).size === size && !fs.existsSync(`${file}.part`)); waited += 25) {
+          assert(waited < 20000, `the browser saved no ${name} of ${size} bytes`);
+          await sleep(25);
+        }
+        const bytes = fs.readFileSync(file);
+        fs.rmSync(file);
+        return bytes;
+      },
       close: () => browser.close(),
     };
   },
 
-  // Needs a display (xvfb-run). MiniBrowser saves downloads into its home folder.
+  // Needs a display (xvfb-run).
   async webkit({ downloads, proxy }) {
     const { Builder, By } = await import('selenium-webdriver');
     const port = await new Promise((resolve) => {
-      const probe = net.createServer().listen(0, '127.0.0.1', () => {
-        const { port: free } = probe.address();
-        probe.close(() => resolve(free));
-      });
+      const probe = net.createServer().listen(0, '127.0.0.1', () => probe.close(resolve.bind(null, probe.address().port)));
     });
     const server = spawn('WebKitWebDriver', [`--port=${port}`], { stdio: 'ignore', env: { ...process.env, HOME: downloads } });
-    const listening = () => new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => resolve(socket.end() !== null)).on('error', () => resolve(false));
-    });
-    while (!(await listening())) await sleep(50);
-    const browser = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
-      browserName: 'MiniBrowser',
-      // classic WebDriver reports no requests: whatever would leave the machine goes to the proxy
-      proxy: { proxyType: 'manual', httpProxy: proxy, sslProxy: proxy },
-      'webkitgtk:browserOptions': { binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', args: ['--automation'] },
-    }).build();
+    let browser;
+    for (let tries = 0; !browser; ++tries) {  // until the driver listens
+      browser = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
+        browserName: 'MiniBrowser',
+        // classic WebDriver reports no requests: whatever would leave the machine goes to the proxy
+        proxy: { proxyType: 'manual', httpProxy: proxy, sslProxy: proxy },
+        'webkitgtk:browserOptions': { binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', args: ['--automation'] },
+      }).build().catch((error) => (tries < 200 ? sleep(50) : Promise.reject(error)));
+    }
     const find = (selector) => browser.findElement(By.css(selector));
+    const run = (fn, ...args) => browser.executeScript(`return ${call(fn, args)}`);
     return {
       requests: [],
       folders: false,  // a folder sent to a file input arrives as one empty file
       open: (url) => browser.get(url),
-      run: (fn, ...args) => browser.executeScript(`return ${call(fn, args)}`),
+      run,
       give: async (selector, paths) => (await find(selector)).sendKeys(paths.join('\n')),
       click: async (selector) => (await find(selector)).click(),
-      download: (selector, name, size) => saved(downloads, name, size, async () => (await find(selector)).click()),
+      // the driver reports no download: the page's own click on its link is caught, and the bytes
+      // behind the link read in the page
+      async download(selector, name) {
+        await run(() => { HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; }; });
+        await (await find(selector)).click();
+        const [saved, bytes] = await run(async () => {
+          const [file, url] = window.offered;
+          return [file, [...new Uint8Array(await (await fetch(url)).arrayBuffer())].map((b) => String.fromCharCode(b)).join('')];
+        });
+        assert(saved === name, `the page offered ${saved}, not ${name}`);
+        return Buffer.from(bytes, 'latin1');
+      },
       async close() {
         await browser.quit();
         server.kill();
@@ -125,3 +117,7 @@ export const drivers = {
     };
   },
 };
+
+function assert(condition, message) {
+  if (!condition) throw new Error(message);
+}
