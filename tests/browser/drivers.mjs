@@ -103,12 +103,13 @@ export const drivers = {
       async download(selector, name) {
         await run(() => { HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; }; });
         await (await find(selector)).click();
-        const [saved, bytes] = await run(async () => {
-          const [file, url] = window.offered;
-          return [file, [...new Uint8Array(await (await fetch(url)).arrayBuffer())].map((b) => String.fromCharCode(b)).join('')];
+        const [saved, url] = await run(async () => {
+          const reader = new FileReader();
+          reader.readAsDataURL(await (await fetch(window.offered[1])).blob());
+          return [window.offered[0], await new Promise((resolve) => { reader.onload = () => resolve(reader.result); })];
         });
         assert(saved === name, `the page offered ${saved}, not ${name}`);
-        return Buffer.from(bytes, 'latin1');
+        return Buffer.from(url.slice(url.indexOf(',') + 1), 'base64');
       },
       async close() {
         await browser.quit();
