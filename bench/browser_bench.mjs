@@ -9,13 +9,11 @@
 //   node bench/browser_bench.mjs ENGINE PAGE SAVE_DIR BASE NATIVE_ARCHIVE ROUNDS
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { drivers } from '../tests/browser/drivers.mjs';
 
 const [engine, pagePath, saveDir, base, nativeArchive, rounds] = process.argv.slice(2);
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'tovrel-browser-bench-'));
 let driver;
 
 // The peak resident memory (VmHWM), in KiB, of the largest process below this one.
@@ -36,7 +34,7 @@ function peak() {
 }
 
 async function openPage() {
-  driver = await drivers[engine]({ downloads: fs.mkdtempSync(path.join(scratch, 'downloads-')), proxy: '127.0.0.1:9' });
+  driver = await drivers[engine]({ proxy: '127.0.0.1:9' });
   await driver.open(pathToFileURL(path.resolve(pagePath)).href);
   while (!(await driver.run(() => document.body.dataset.ready === 'true'))) await new Promise((ok) => setTimeout(ok, 20));
 }
@@ -50,10 +48,10 @@ async function timed(files) {
   while ((code = await driver.run(() => document.body.dataset.exitCode ?? null)) === null) await new Promise((ok) => setTimeout(ok, 20));
   const seconds = Number(process.hrtime.bigint() - started) / 1e9;
   assert.equal(code, '0');
-  return { seconds, offers: await driver.run(() => [...document.querySelectorAll('#downloads button')].map((b) => [b.textContent, Number(b.nextSibling.textContent.replace(/\D/g, ''))])) };
+  return { seconds, offers: await driver.run(() => [...document.querySelectorAll('#downloads button')].map((b) => b.textContent)) };
 }
 
-const offered = async ([name, size], i) => driver.download(`#downloads li:nth-child(${i + 1}) button`, name, size);
+const offered = (name, i) => driver.download(`#downloads li:nth-child(${i + 1}) button`, name);
 const saveFiles = ['sav', 'jpg'].map((ext) => path.join(saveDir, `${base}.${ext}`));
 for (const [step, files] of [['pack', saveFiles], ['unpack', [nativeArchive]]]) {
   await openPage();
@@ -70,8 +68,7 @@ for (let round = 0; round < Number(rounds); ++round) {
   const unpack = await timed([nativeArchive]);
   console.log(`unpack ${unpack.seconds.toFixed(3)}`);
   for (const [i, offer] of (round === 0 ? unpack.offers : []).entries()) {
-    assert.ok((await offered(offer, i)).equals(fs.readFileSync(path.join(saveDir, offer[0]))), offer[0]);
+    assert.ok((await offered(offer, i)).equals(fs.readFileSync(path.join(saveDir, offer))), offer);
   }
 }
 await driver.close();
-fs.rmSync(scratch, { recursive: true, force: true });

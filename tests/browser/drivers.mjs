@@ -2,20 +2,33 @@
 // playwright-core, Firefox over WebDriver BiDi with puppeteer-core, WebKitGTK over classic WebDriver
 // with selenium-webdriver), all behind one small interface, so that what the page's tests and its
 // benchmark do is written once. Every engine is Debian's own; no browser is downloaded.
-//   const driver = await drivers[engine]({ downloads, proxy });
+//   const driver = await drivers[engine]({ proxy });
 //   driver.open(url); driver.run(fn, ...args) -> what fn returns in the page (awaited);
 //   driver.give(selector, paths): files into a file input; driver.click(selector);
-//   driver.download(selector, name, size) -> the bytes offered when that button is clicked;
+//   driver.download(selector, name) -> the bytes offered when that button is clicked;
 //   driver.requests: every URL the page asked for, where the driver reports them (WebKit's go to
 //   `proxy` instead); driver.folders: whether the driver can pick a folder; driver.close().
-// `downloads` is an empty folder where the browser may save what it downloads.
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
-import path from 'node:path';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const call = (fn, args) => `(${fn})(...${JSON.stringify(args)})`;
+
+// Where a driver reports no downloads: the page's own click on the link its button makes is caught,
+// and the bytes behind the link are read in the page.
+async function offered({ run, click }, selector, name) {
+  await run(() => { HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; }; });
+  await click(selector);
+  const [saved, url] = await run(async () => {
+    const reader = new FileReader();
+    reader.readAsDataURL(await (await fetch(window.offered[1])).blob());
+    return [window.offered[0], await new Promise((resolve) => { reader.onload = () => resolve(reader.result); })];
+  });
+  assert.equal(saved, name);
+  return Buffer.from(url.slice(url.indexOf(',') + 1), 'base64');
+}
 
 export const drivers = {
   async chromium() {
@@ -34,7 +47,7 @@ export const drivers = {
       click: (selector) => page.click(selector),
       async download(selector, name) {
         const [file] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
-        assert(file.suggestedFilename() === name, `the browser saved ${file.suggestedFilename()}, not ${name}`);
+        assert.equal(file.suggestedFilename(), name);
         return fs.readFileSync(await file.path());
       },
       screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
@@ -42,44 +55,31 @@ export const drivers = {
     };
   },
 
-  async firefox({ downloads }) {
+  async firefox() {
     const { default: puppeteer } = await import('puppeteer-core');
-    const browser = await puppeteer.launch({
-      browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
-      extraPrefsFirefox: { 'browser.download.dir': downloads, 'browser.download.folderList': 2, 'browser.download.start_downloads_in_tmp_dir': false },
-    });
+    const browser = await puppeteer.launch({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true });
     const page = await browser.newPage();
-    const requests = [];
-    page.on('request', (request) => requests.push(request.url()));
-    return {
-      requests,
+    const driver = {
+      requests: [],
       folders: false,  // BiDi's setFiles takes files only
       open: (url) => page.goto(url),
       run: (fn, ...args) => page.evaluate(call(fn, args)),
       give: async (selector, paths) => (await page.$(selector)).uploadFile(...paths),
       click: (selector) => page.click(selector),
-      async download(selector, name, size) {
-        await page.click(selector);
-        const file = path.join(downloads, name);  // taken away once read, so the next keeps its name
-        for (let waited = 0; !(fs.existsSync(file) && fs.statSync(file).size === size && !fs.existsSync(`${file}.part`)); waited += 25) {
-          assert(waited < 20000, `the browser saved no ${name} of ${size} bytes`);
-          await sleep(25);
-        }
-        const bytes = fs.readFileSync(file);
-        fs.rmSync(file);
-        return bytes;
-      },
+      download: (selector, name) => offered(driver, selector, name),
       close: () => browser.close(),
     };
+    page.on('request', (request) => driver.requests.push(request.url()));
+    return driver;
   },
 
   // Needs a display (xvfb-run).
-  async webkit({ downloads, proxy }) {
+  async webkit({ proxy }) {
     const { Builder, By } = await import('selenium-webdriver');
     const port = await new Promise((resolve) => {
       const probe = net.createServer().listen(0, '127.0.0.1', () => probe.close(resolve.bind(null, probe.address().port)));
     });
-    const server = spawn('WebKitWebDriver', [`--port=${port}`], { stdio: 'ignore', env: { ...process.env, HOME: downloads } });
+    const server = spawn('WebKitWebDriver', [`--port=${port}`], { stdio: 'ignore' });
     let browser;
     for (let tries = 0; !browser; ++tries) {  // until the driver listens
       browser = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
@@ -90,35 +90,19 @@ export const drivers = {
       }).build().catch((error) => (tries < 200 ? sleep(50) : Promise.reject(error)));
     }
     const find = (selector) => browser.findElement(By.css(selector));
-    const run = (fn, ...args) => browser.executeScript(`return ${call(fn, args)}`);
-    return {
+    const driver = {
       requests: [],
       folders: false,  // a folder sent to a file input arrives as one empty file
       open: (url) => browser.get(url),
-      run,
+      run: (fn, ...args) => browser.executeScript(`return ${call(fn, args)}`),
       give: async (selector, paths) => (await find(selector)).sendKeys(paths.join('\n')),
       click: async (selector) => (await find(selector)).click(),
-      // the driver reports no download: the page's own click on its link is caught, and the bytes
-      // behind the link read in the page
-      async download(selector, name) {
-        await run(() => { HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; }; });
-        await (await find(selector)).click();
-        const [saved, url] = await run(async () => {
-          const reader = new FileReader();
-          reader.readAsDataURL(await (await fetch(window.offered[1])).blob());
-          return [window.offered[0], await new Promise((resolve) => { reader.onload = () => resolve(reader.result); })];
-        });
-        assert(saved === name, `the page offered ${saved}, not ${name}`);
-        return Buffer.from(url.slice(url.indexOf(',') + 1), 'base64');
-      },
+      download: (selector, name) => offered(driver, selector, name),
       async close() {
         await browser.quit();
         server.kill();
       },
     };
+    return driver;
   },
 };
-
-function assert(condition, message) {
-  if (!condition) throw new Error(message);
-}

@@ -64,15 +64,15 @@ function native(dir, name) {
 }
 
 // The page's state once it has stopped working: its status line, the exit code of the tool's last run,
-// what that printed (stdout and stderr apart), the targets it asks to choose from, the files it offers
-// ({name, size}) and whether the Stop button shows.
+// what that printed (stdout and stderr apart), the targets it asks to choose from, the names of the
+// files it offers and whether the Stop button shows.
 const state = () => ({
   status: document.getElementById('status').textContent,
   code: document.body.dataset.exitCode,
   out: [...document.getElementById('console').childNodes].filter((n) => !n.className).map((n) => n.textContent).join(''),
   err: [...document.querySelectorAll('#console .error, #console .note')].map((n) => n.textContent).join(''),
   choices: document.getElementById('choose').hidden ? [] : [...document.querySelectorAll('#targets label')].map((l) => l.textContent.trim()),
-  offers: [...document.querySelectorAll('#downloads button')].map((b) => ({ name: b.textContent, size: Number(b.nextSibling.textContent.replace(/\D/g, '')) })),
+  offers: [...document.querySelectorAll('#downloads button')].map((button) => button.textContent),
   stop: !document.getElementById('stop').hidden,
 });
 
@@ -101,7 +101,7 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
       await until(() => !document.body.classList.contains('busy') && (document.getElementById('status').textContent || !document.getElementById('choose').hidden));
       const { offers, ...seen } = await driver.run(state);
       const offered = {};
-      for (const [i, { name, size }] of offers.entries()) offered[name] = await driver.download(`#downloads li:nth-child(${i + 1}) button`, name, size);
+      for (const [i, name] of offers.entries()) offered[name] = await driver.download(`#downloads li:nth-child(${i + 1}) button`, name);
       return { ...seen, code: Number(seen.code ?? NaN), offered };
     }
     const give = (selector, ...paths) => outcome(() => driver.give(selector, paths));
@@ -181,7 +181,7 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
     };
 
     before(async () => {
-      driver = await drivers[engine]({ downloads: fs.mkdtempSync(path.join(scratch, `${engine}-`)), proxy: `127.0.0.1:${server.address().port}` });
+      driver = await drivers[engine]({ proxy: `127.0.0.1:${server.address().port}` });
     });
     after(() => driver?.close());
     for (const origin of ['file', 'http']) {
