@@ -137,10 +137,15 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
           'h.ssav': corpus('hostile-names.ssav'),  // names reaching out of the folder or over the archive
           'five.ssav': corpus('tool-five-members.ssav'),  // two entries past the three files written
         });
-        for (const name of ['big.sav', 'big.ssav']) fs.truncateSync(folder('hostile', { [name]: '' }) + `/${name}`, 2.5 * 2 ** 30);  // sparse
+        for (const [name, size] of [['big.sav', 2.5 * 2 ** 30], ['big.ssav', 2.5 * 2 ** 30], ['max.sav', 2 ** 31 - 1]]) {
+          fs.truncateSync(folder('hostile', { [name]: '' }) + `/${name}`, size);  // sparse
+        }
         for (const name of ['bad.ssav', 'h.ssav', 'five.ssav', 'big.sav', 'big.ssav']) {
           assert.deepEqual(asTool(await give('#files', path.join(dir, name))), native(dir, name), name);
         }
+        // the largest file the tool reads does not fit in the engine's memory (the native tool's does)
+        const max = await give('#files', path.join(dir, 'max.sav'));
+        assert.deepEqual([max.code, max.err], [1, "error: cannot read '/saves/max.sav': not enough memory for its 2147483647 bytes\n"]);
       },
 
       async 'asks which save or archive to convert when given several, of the files or of a folder'() {
