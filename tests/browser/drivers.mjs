@@ -50,7 +50,6 @@ export const drivers = {
         assert.equal(file.suggestedFilename(), name);
         return fs.readFileSync(await file.path());
       },
-      screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
       close: () => browser.close(),
     };
   },

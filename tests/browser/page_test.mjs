@@ -4,7 +4,6 @@
 // line, with what the native tool makes and prints for the same files.
 //   TOVREL_PAGE=build-web/Tovrel.html TOVREL_TOOL=build/tovrel [TOVREL_ENGINES=chromium,webkit] \
 //     xvfb-run -a node --test tests/browser/
-// TOVREL_SCREENSHOT=<file.png> also saves a picture of the page after the pack (Chromium).
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
@@ -123,7 +122,6 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
       async 'packs the sample save into the very archive the native tool makes, and unpacks it back when dropped'() {
         const dir = folder('sample', Object.fromEntries(sample.map((name) => [name])));
         assert.deepEqual(asTool(await give('#files', ...sample.map((name) => path.join(dir, name)))), native(dir, 'autosave1.sav'));
-        if (process.env.TOVREL_SCREENSHOT) await driver.screenshot?.(process.env.TOVREL_SCREENSHOT);
         for (const name of sample) fs.rmSync(path.join(dir, name));
         const unpacked = await drop(path.join(dir, 'autosave1.ssav'));
         assert.deepEqual(asTool(unpacked), native(dir, 'autosave1.ssav'));
