@@ -49,7 +49,8 @@ echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo "medians of $rounds rounds, wall seconds (x native); peak memory of the largest process, one step in a fresh browser:"
 echo "| engine | pack s | unpack s | pack MiB | unpack MiB |"
 echo "|---|---|---|---|---|"
-echo "| native tool | $nativePack | $nativeUnpack | $(($(column 2) / 1024)) | $(($(column 4) / 1024)) |"
+awk -v p="$nativePack" -v u="$nativeUnpack" -v pm="$(($(column 2) / 1024))" -v um="$(($(column 4) / 1024))" \
+  'BEGIN { printf "| native tool | %.3f | %.3f | %d | %d |\n", p, u, pm, um }'
 for engine in ${engines//,/ }; do
   case $engine in
     chromium) version=$(chromium --version 2>/dev/null | awk '{ print $1, $2 }') ;;
