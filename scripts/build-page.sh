@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the browser page, build-web/Tovrel.html: the tool compiled to WebAssembly with Debian's
 # Emscripten, zlib compiled from Debian's own source package, and the page from web/, in one file.
-# Installs what is missing first (a deb-src entry for this system's suite is added when none exists).
+# Installs what is missing first (deb-src entries mirroring the system's deb entries are added when
+# there are none).
 # Usage: scripts/build-page.sh      (exits non-zero when the page cannot be built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,16 +15,39 @@ bash scripts/install-deps.sh cmake make emscripten dpkg-dev
 zlib_dir=$(find "$build/zlib" -maxdepth 2 -name zlib.h -printf '%h\n' 2>/dev/null | head -n 1 || true)
 if [ -z "$zlib_dir" ]; then
   if ! apt-get source --print-uris zlib >/dev/null 2>&1; then
-    suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
     sudo=""
     if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    echo "build-page: adding a deb-src entry for $suite"
-    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-      "$suite" | $sudo tee /etc/apt/sources.list.d/tovrel-deb-src.sources >/dev/null
+    # the source entries mirror the binary ones this system already uses: the same addresses, suites
+    # and components, so the source comes from wherever its packages come from
+    eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
+    # (a file that does not exist is no entry: cat's complaint is dropped, what it read is kept)
+    one_line=$( (cat "$list" "$parts"*.list 2>/dev/null || true) | sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p')
+    # deb822 stanzas (blank-line separated; comments dropped) whose Types name "deb" become deb-src ones
+    stanzas=$( (cat "$parts"*.sources 2>/dev/null || true) | awk -v RS= '{
+        n = split($0, lines, "\n"); out = ""; binary = 0
+        for (i = 1; i <= n; ++i) {
+          if (lines[i] ~ /^#/) continue
+          if (tolower(lines[i]) ~ /^types:/) {
+            binary = (" " lines[i] " ") ~ /[[:space:]]deb[[:space:]]/
+            lines[i] = "Types: deb-src"
+          }
+          out = out lines[i] "\n"
+        }
+        if (binary) printf "%s\n", out
+      }')
+    if [ -z "$one_line$stanzas" ]; then
+      echo "build-page: this system lists no deb entry to derive a deb-src entry from" >&2
+      exit 1
+    fi
+    echo "build-page: adding deb-src entries beside this system's deb entries"
+    [ -z "$one_line" ] || printf '%s\n' "$one_line" | $sudo tee "${parts%/}/tovrel-deb-src.list" >/dev/null
+    [ -z "$stanzas" ] || printf '%s\n' "$stanzas" | $sudo tee "${parts%/}/tovrel-deb-src.sources" >/dev/null
     $sudo apt-get update -qq
   fi
   mkdir -p "$build/zlib"
-  (cd "$build/zlib" && apt-get source -qq zlib >/dev/null 2>&1)
+  # the version the native tool links against, where the mirror still has it; else the newest
+  installed=$(dpkg-query -W -f='${Version}' zlib1g 2>/dev/null || true)
+  (cd "$build/zlib" && { apt-get source -qq "zlib=$installed" >/dev/null 2>&1 || apt-get source -qq zlib >/dev/null; })
   zlib_dir=$(find "$build/zlib" -maxdepth 2 -name zlib.h -printf '%h\n' | head -n 1)
 fi
 echo "build-page: zlib from $zlib_dir"

@@ -4,18 +4,19 @@
 # with umask 077. The two dist/ folders must be identical, byte for byte (diffoscope shows where they
 # are not), and hold what the README says. Only the downloads are built, and zlib's source for the page
 # comes from the browser lane's build-web/zlib when it is there. Installs what is missing first; when
-# that cannot be done it prints a "skipped" line and exits 0. Any other failure fails the lane.
+# that cannot be done it prints a "skipped" line and exits 0 (or fails, under TOVREL_REQUIRE_ALL_LANES=1:
+# scripts/skip-lane.sh). Any other failure fails the lane.
 # Usage: scripts/test-reproducible.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/skip-lane.sh
 root=$(pwd)
 start=$SECONDS
 export LC_ALL=C  # for this script's own listings; each release gets its own locale below
 
 packages=(cmake make g++ zlib1g-dev git zip unzip g++-mingw-w64-x86-64 libz-mingw-w64-dev emscripten dpkg-dev)
 if ! bash scripts/install-deps.sh "${packages[@]}"; then
-  echo "reproducible lane: skipped: cannot install ${packages[*]}"
-  exit 0
+  skip_lane reproducible "cannot install ${packages[*]}"
 fi
 
 fail() {

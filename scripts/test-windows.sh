@@ -4,10 +4,12 @@
 # time stamp and its version resource the project's version and copyright, runs the whole test suite
 # under Wine in a fresh prefix, then the cross-platform check against the Linux build (build/, or the
 # build directory given). Installs what is missing first; when that cannot be done it prints a "skipped"
-# line and exits 0. Any other failure fails the lane.
+# line and exits 0 (or fails, under TOVREL_REQUIRE_ALL_LANES=1: scripts/skip-lane.sh). Any other
+# failure fails the lane.
 # Usage: scripts/test-windows.sh [LINUX_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/skip-lane.sh
 root=$(pwd)
 linux_build=${1:-build}
 mingw_build=build-mingw
@@ -15,8 +17,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake make g++ zlib1g-dev libgtest-dev g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 unzip)
 if ! bash scripts/install-deps.sh "${packages[@]}"; then
-  echo "windows lane: skipped: cannot install ${packages[*]}"
-  exit 0
+  skip_lane windows "cannot install ${packages[*]}"
 fi
 
 # the browser page goes into the ZIP beside Tovrel.exe when the browser lane has built it

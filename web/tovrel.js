@@ -4,17 +4,38 @@
 
 const $ = (id) => document.getElementById(id);
 
-const worker = new Worker(
-  URL.createObjectURL(new Blob([$('engine').textContent], { type: 'text/javascript' })));
+const engine = URL.createObjectURL(new Blob([$('engine').textContent], { type: 'text/javascript' }));
 const waiting = new Map();
+let worker = null;
+let epoch = 0;  // counts the workers ended: a run begun under an earlier one is over
 let nextId = 0;
-worker.onmessage = ({ data }) => {
-  waiting.get(data.id)(data);
-  waiting.delete(data.id);
-};
+
+function startWorker() {
+  worker = new Worker(engine);
+  worker.onmessage = ({ data }) => {
+    waiting.get(data.id)(data);
+    waiting.delete(data.id);
+  };
+  // its script did not load or run, or an error escaped it: whatever it was doing will never answer
+  worker.onerror = (event) => {
+    event.preventDefault();
+    endWorker({ failure: `the engine failed: ${event.message || 'its script did not load'}` });
+  };
+}
+
+// Ends the worker, answering every request still waiting with `answer`; the next request starts a
+// fresh one.
+function endWorker(answer) {
+  if (worker !== null) worker.terminate();
+  worker = null;
+  ++epoch;
+  waiting.forEach((resolve) => resolve(answer));
+  waiting.clear();
+}
 
 // Sends `message` to the worker and resolves with its answer.
 function ask(message, transfer = []) {
+  if (worker === null) startWorker();
   return new Promise((resolve) => {
     const id = nextId++;
     waiting.set(id, resolve);
@@ -22,10 +43,34 @@ function ask(message, transfer = []) {
   });
 }
 
+// The engine's memory holds at most 2 GiB (its build sets so): a file of that size could never be
+// used, and a browser may refuse to read it or freeze trying. Such a file, or one the browser cannot
+// read, goes to the tool as its size alone, and the tool says why it cannot use it if it needs it.
+const kMostBytes = 2 ** 31;
+
+// Reads `files` (File objects) on this thread, which every browser allows (a worker may be refused
+// a File from a page opened from disk), into {name, size, bytes} (no bytes: not read).
+function read(files) {
+  return Promise.all(files.map(async (file) => {
+    const { name, size } = file;
+    try {
+      return size < kMostBytes ? { name, size, bytes: new Uint8Array(await file.arrayBuffer()) } : { name, size };
+    } catch {
+      return { name, size };
+    }
+  }));
+}
+
 // Runs the tool once for each of `runs` (argument lists) on `files` (File objects), until a run fails;
-// resolves with each run's exit code, the lines it printed and the files it made.
+// resolves with each run's exit code, the lines it printed and the files it made, or with null when
+// the run was stopped.
 async function runTool(runs, files) {
-  const answer = await ask({ request: 'run', runs, files });
+  const began = epoch;
+  const inputs = await read(files);
+  const answer = began === epoch
+    ? await ask({ request: 'run', runs, files: inputs }, inputs.flatMap(({ bytes }) => (bytes ? [bytes.buffer] : [])))
+    : { stopped: true };
+  if (answer.stopped) return null;
   if (answer.failure) {
     return [{ code: -1, printed: [{ stream: 'err', text: `error: ${answer.failure}\n` }], made: [] }];
   }
@@ -78,7 +123,8 @@ function offer(made) {
 function setBusy(busy, status) {
   document.body.classList.toggle('busy', busy);
   $('result').setAttribute('aria-busy', String(busy));
-  for (const input of document.querySelectorAll('input, button')) input.disabled = busy;
+  for (const input of document.querySelectorAll('input, button')) input.disabled = busy && input.id !== 'stop';
+  $('stop').hidden = !busy;
   $('status').textContent = status;
 }
 
@@ -96,6 +142,7 @@ async function convert(files, run) {
   const results = run.mode === 'unpack'
     ? await runTool([['--list', ...run.args], run.args], files.filter((file) => file.name === run.target))
     : await runTool([run.args], files);
+  if (results === null) return;  // stopped: the page has said so
   results.forEach(({ printed }, i) => {
     if (i > 0) $('console').append('\n');
     show($('console'), printed);
@@ -103,7 +150,8 @@ async function convert(files, run) {
   const last = results[results.length - 1];
   offer(last.made);
   const seconds = ((performance.now() - started) / 1000).toFixed(1);
-  setBusy(false, last.code === 0 ? `Done in ${seconds} s.` : `Tovrel ended with exit code ${last.code}.`);
+  setBusy(false, last.code === 0 ? `Done in ${seconds} s.`
+    : last.code < 0 ? 'Nothing was made: Tovrel could not run.' : `Tovrel ended with exit code ${last.code}.`);
   document.body.dataset.exitCode = String(last.code);
 }
 
@@ -150,10 +198,17 @@ async function filesOf(directory) {
   return Promise.all(entries.filter((entry) => entry.isFile).map((entry) => new Promise((ok, fail) => entry.file(ok, fail))));
 }
 
-$('files').addEventListener('change', (event) => take([...event.target.files]));
+// each input is emptied once its files are taken, so that choosing the same files again is a change
+$('files').addEventListener('change', (event) => {
+  const files = [...event.target.files];
+  event.target.value = '';
+  take(files);
+});
 $('folder').addEventListener('change', (event) => {
   // the chosen folder's own files: "folder/name", not "folder/sub/name"
-  take([...event.target.files].filter((file) => file.webkitRelativePath.split('/').length === 2));
+  const files = [...event.target.files].filter((file) => file.webkitRelativePath.split('/').length === 2);
+  event.target.value = '';
+  take(files);
 });
 document.addEventListener('dragover', (event) => {
   event.preventDefault();
@@ -170,6 +225,12 @@ document.addEventListener('drop', async (event) => {
   const folder = entries.length === 1 && entries[0] && entries[0].isDirectory ? entries[0] : null;
   take(folder ? await filesOf(folder) : [...event.dataTransfer.files]);
 });
+$('stop').addEventListener('click', () => {
+  endWorker({ stopped: true });
+  startWorker();
+  offer([]);
+  setBusy(false, 'Stopped: nothing was made. Ready for the next files.');
+});
 $('save-all').addEventListener('click', async () => {
   try {
     const folder = await window.showDirectoryPicker({ mode: 'readwrite' });
@@ -185,8 +246,14 @@ $('save-all').addEventListener('click', async () => {
 });
 
 // the version line, as --version prints it; it also tells that the engine runs
+startWorker();
 runTool([['--version']], []).then(([{ code, printed }]) => {
   const line = printed.filter((p) => p.stream === 'out').pop();
-  if (code === 0 && line) $('version').textContent = line.text.trim();
+  if (code === 0 && line) {
+    $('version').textContent = line.text.trim();
+  } else {
+    $('result').hidden = false;
+    $('status').textContent = `Tovrel could not start: ${printed.map((p) => p.text).join('').replace(/^error: /, '').trim()}`;
+  }
   document.body.dataset.ready = 'true';
 });

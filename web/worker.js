@@ -32,7 +32,8 @@ async function plan(names) {
   return JSON.parse(tool.ccall('TovrelPlanFiles', 'string', ['string'], [names.join('/')]));
 }
 
-// Runs the tool once with `args` in a folder holding `files` ({name, bytes}), which it may only read.
+// Runs the tool once with `args` in a folder holding `files` ({name, size, bytes}), which it may only
+// read. A file without bytes (the page could not read it) has its size, and every read of it fails.
 async function run(args, files) {
   const printed = [];
   const tool = await start(printed);
@@ -40,9 +41,14 @@ async function run(args, files) {
   FS.mkdir(kFolder);
   FS.chdir(kFolder);
   const before = new Map();
-  for (const { name, bytes } of files) {
-    FS.writeFile(name, bytes, { canOwn: true });  // the file uses the bytes where they are
-    before.set(name, FS.stat(name).ino);
+  for (const { name, size, bytes } of files) {
+    FS.writeFile(name, bytes || new Uint8Array(0), { canOwn: true });  // the file uses the bytes where they are
+    const { node } = FS.lookupPath(name);
+    if (!bytes) {
+      node.usedBytes = size;
+      node.stream_ops = { ...node.stream_ops, read: () => { throw new FS.ErrnoError(29); } };  // EIO
+    }
+    before.set(name, node.id);
   }
   const code = tool.callMain(args);
   // made or replaced: a file the tool writes takes its name by a rename, so it is a new node
@@ -59,13 +65,12 @@ async function run(args, files) {
   return { code, printed, made };
 }
 
-// Runs the tool once for each of `runs` (argument lists) on `files` (File objects), each run in a
+// Runs the tool once for each of `runs` (argument lists) on `files` (as run takes them), each run in a
 // fresh instance, until one fails.
 async function runEach(runs, files) {
-  const inputs = await Promise.all(files.map(async (file) => ({ name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
   const results = [];
   for (const args of runs) {
-    results.push(await run(args, inputs));
+    results.push(await run(args, files));
     if (results[results.length - 1].code !== 0) break;
   }
   return results;
