@@ -9,33 +9,22 @@ exe=$1
 dir=$(mktemp -d "${TMPDIR:-/tmp}/tovrel-interrupt.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
-head -c 300000 /dev/urandom >s.sav
-printf 'a picture' >s.jpg
-wine "$exe" s.sav >/dev/null 2>&1
 mkdir pack unpack
-cp s.sav s.jpg pack/ && printf 'an older archive' >pack/s.ssav
-cp s.ssav unpack/ && printf 'an older save' >unpack/s.sav && printf 'an older picture' >unpack/s.jpg
-
+head -c 300000 /dev/urandom >pack/s.sav
+wine "$exe" pack/s.sav >/dev/null 2>&1
+mv pack/s.ssav unpack/ && printf 'an older archive' >pack/s.ssav && printf 'an older save' >unpack/s.sav
 for arg in pack/s.sav unpack/s.ssav; do
-  folder=${arg%/*}
-  cp -r "$folder" "$folder.before"
+  cp -r "${arg%/*}" before
   TOVREL_STOP_AT_TEMPORARY=1 wine "$exe" "$arg" </dev/null >/dev/null 2>&1 &
-  pid=$!
-  for _ in $(seq 300); do
-    if compgen -G "$folder/~tovrel-*.tmp" >/dev/null; then break; fi
-    sleep 0.1
-  done
-  if ! compgen -G "$folder/~tovrel-*.tmp" >/dev/null; then
-    echo "interrupt: $arg: no temporary to interrupt" >&2
-    kill "$pid" 2>/dev/null || true
-    exit 1
-  fi
-  kill -INT "$pid"
+  for _ in $(seq 300); do compgen -G "${arg%/*}/~tovrel-*.tmp" >/dev/null && break || sleep 0.1; done
+  kill -INT $!
   status=0
-  wait "$pid" || status=$?
-  if [ "$status" -ne 58 ] || ! diff -r "$folder.before" "$folder" >&2; then
+  wait $! || status=$?
+  # an interrupt that found no temporary (never made, or past) leaves another code or another folder
+  if [ "$status" -ne 58 ] || ! diff -r before "${arg%/*}" >&2; then
     echo "interrupt: $arg: exit status $status (58 expected), or the folder changed" >&2
     exit 1
   fi
+  rm -r before
 done
 echo "interrupt: an interrupted pack and unpack left every file as it was"

@@ -146,7 +146,7 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
         assert.deepEqual([max.code, max.err], [1, "error: cannot read '/saves/max.sav': not enough memory for its 2147483647 bytes\n"]);
       },
 
-      async 'asks which save or archive to convert when given several, of the files or of a folder'() {
+      async 'asks which save or archive to convert when given several, of the files or of a folder, and says when there is none'() {
         const dir = folder('several', { 'autosave1.sav': null, 'autosave1.jpg': null, 'autosave2.sav': 'two', 'old.ssav': corpus('tool-sav-and-jpg.ssav') });
         folder('several/sub', { 'autosave0.sav': 'zero' });
         const choices = ['autosave1.sav (pack)', 'autosave2.sav (pack)', 'old.ssav (unpack)'];
@@ -157,11 +157,9 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
           await driver.click('#choice button');
         });
         assert.deepEqual(asTool(chosen), native(dir, 'autosave2.sav'));
-      },
-
-      async 'says so when none of the files is a save or an archive'() {
-        const seen = await give('#files', path.join(root, 'examples', 'autosave1.txt'));
-        assert.deepEqual([seen.status, seen.out, seen.offered], ['None of these files is a save (.sav) or an archive (.ssav).', '', {}]);
+        // and says so when none of them is a save or an archive
+        const none = await give('#files', path.join(dir, 'autosave1.jpg'));
+        assert.deepEqual([none.status, none.out, none.offered], ['None of these files is a save (.sav) or an archive (.ssav).', '', {}]);
       },
 
       async 'stops a long pack at once, makes nothing, and packs the next save'() {
