@@ -198,7 +198,7 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
       {{"c.ssav", "myarch"}, "unpack c.ssav"},
       {{"a.sav", "myarch", "extra"}, "pack a.sav"},
       {{"n.txt", "a", "b"}, "nothing n.txt"},
-      {{"a.sav", "b.sav"}, "pack a.sav, pack b.sav"},
+      {{"b.sav", "a.sav"}, "pack a.sav, pack b.sav"},
       {{"a.jpg", "a.sav"}, "pack a.sav"},  // the files of one save, given together
       {{"b.sav", "c.ssav", "missing.sav", "a.jpg"}, "pack b.sav, unpack c.ssav, pack missing.sav"},
       {{"*.sav"}, wildcards},
@@ -543,9 +543,9 @@ TEST(ListAndTestTest, TellWithoutWriting) {
   }
 }
 
-// Several saves and archives are each packed or unpacked as if given alone (three files per archive), a
-// line naming each before its report; a missing file does not stop the next one, and the highest exit
-// code is the run's. A companion given with them is no run of its own.
+// Several saves and archives are each packed or unpacked as if given alone (three files per archive), in
+// name order, a line naming each before its report; a missing file does not stop the next one, and the
+// highest exit code is the run's. A companion given with them is no run of its own.
 TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
   ScratchDir dir;
   const std::string here = fs::canonical(FsPath(dir.path())).u8string();
@@ -553,13 +553,13 @@ TEST(SeveralFilesTest, EachRunsAsIfGivenAlone) {
   const Files x = {{".1", "1"}, {".2", "2"}, {".3", "3"}}, y = {{".4", "4"}, {".5", "5"}, {".6", "6"}};
   MakeArchive(dir.Path("x.ssav"), x);
   MakeArchive(dir.Path("y.ssav"), y);
-  const ToolResult r = Tool(dir.path(), "a.sav a.jpg x.ssav missing.sav y.ssav");
+  const ToolResult r = Tool(dir.path(), "y.ssav a.jpg x.ssav missing.sav a.sav");
   EXPECT_EQ(std::make_pair(1, std::string()), std::make_pair(r.exitCode, r.err));
   std::string out = kBanner;
   for (const auto& [name, report] :
        {std::pair{"a.sav", Report(2, fs::file_size(FsPath(dir.Path("a.ssav"))), 3)},
-        {"x.ssav", Report(3, fs::file_size(FsPath(dir.Path("x.ssav"))), 3)},
         {"missing.sav", "File " + (FsPath(here) / "missing.sav").u8string() + " not found"},
+        {"x.ssav", Report(3, fs::file_size(FsPath(dir.Path("x.ssav"))), 3)},
         {"y.ssav", Report(3, fs::file_size(FsPath(dir.Path("y.ssav"))), 3)}})
     out += std::string(out == kBanner ? "" : "\n") + "==> " + (FsPath(here) / name).u8string() + " <==\n" +
            report;

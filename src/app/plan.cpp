@@ -117,6 +117,8 @@ std::vector<Run> PlanFiles(const std::vector<std::string>& names) {
     const RunMode mode = ModeOf(name);
     if (mode != RunMode::kNothing) runs.push_back({mode, name, ""});
   }
+  // whatever order the shell, Explorer or the browser gave them in, byte by byte as every listing of ours
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.target < b.target; });
   return runs;
 }
 

@@ -49,7 +49,7 @@ struct Plan {
 Plan MakePlan(const std::vector<std::string>& args);
 
 // The runs for files given together (dropped on the program, chosen in the page): one for each save
-// or archive among `names`, in the order given; the others are a save's companions and make none.
+// or archive among `names`, in name order; the others are a save's companions and make none.
 std::vector<Run> PlanFiles(const std::vector<std::string>& names);
 
 // Why files given together make no run, as the page says it.
