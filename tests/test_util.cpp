@@ -12,6 +12,7 @@
 
 #include "archive/iarchive.h"
 #include "core/block_pool.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -98,6 +99,16 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteAll(const ScratchDir& dir, const Files& files) {
   for (const auto& [name, bytes] : files) WriteBytes(dir.Path(name), bytes);
+}
+
+Files Contents(const std::string& dir, bool withTemporaries) {
+  Files files;
+  for (const auto& entry : fs::directory_iterator(FsPath(dir))) {
+    const std::string name = entry.path().filename().u8string();
+    if (withTemporaries || !IsTempFileName(name.c_str()))
+      files[name] = entry.is_regular_file() ? ReadBytes(entry.path().u8string()) : "/";
+  }
+  return files;
 }
 
 Blob BlobOf(std::string& bytes) {

@@ -77,6 +77,9 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 // Writes every file of `files` into `dir`.
 void WriteAll(const ScratchDir& dir, const Files& files);
+// Every entry of `dir` (not below it) by name: a file's bytes, or "/" for anything else. The
+// temporaries of this tool (a killed run's leftovers) only `withTemporaries`.
+Files Contents(const std::string& dir, bool withTemporaries = true);
 
 // A Blob that lends `bytes`' storage (no copy): for AddBlob, while `bytes` lives.
 Blob BlobOf(std::string& bytes);
