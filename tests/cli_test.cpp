@@ -132,17 +132,6 @@ void MakeArchive(const std::string& path, const Files& entries) {
   ASSERT_TRUE(archive.Save());
 }
 
-// Expects the archive at `path` to hold exactly the files `save` of the save `base`, ".sav" scrambled.
-void ExpectArchiveOf(const std::string& path, const std::string& base, const Files& save) {
-  Archive archive(path.c_str(), /*create=*/false);
-  ASSERT_TRUE(archive.IsOpen()) << path;
-  EXPECT_EQ(static_cast<std::int32_t>(save.size()), archive.EntryCount());
-  for (const auto& [file, bytes] : save) {
-    const std::string entry = file.substr(base.size());
-    EXPECT_EQ(entry == ".sav" ? Scrambled(bytes) : bytes, ExtractString(&archive, entry.c_str())) << file;
-  }
-}
-
 // The offset of the fields after the name in the directory record of the entry `name` of `archive`.
 std::size_t FieldsOf(const std::string& archive, const std::string& name) {
   std::string record(4, '\0');
@@ -301,7 +290,10 @@ TEST(PackTest, MembersAreTheSavesOwnFilesAndThreeComeBack) {
   ExpectLines(r.err, "note: ",
               {"autosave1.old.sav", "autosave1.sav.bak", "autosave1.ssav.new", "autosave1.sav.part",
                "holds 5 files, but unpacking writes at most 3"});
-  ExpectArchiveOf(dir.Path("autosave1.ssav"), "autosave1", save);
+  Archive archive(dir.Path("autosave1.ssav").c_str(), /*create=*/false);  // every member, ".sav" scrambled
+  EXPECT_EQ(static_cast<std::int32_t>(save.size()), archive.EntryCount());
+  for (const auto& [file, bytes] : save)
+    EXPECT_EQ(file.substr(9) == ".sav" ? Scrambled(bytes) : bytes, ExtractString(&archive, file.c_str() + 9));
 #ifndef _WIN32  // a new archive has the mode of any new file: read and write as the umask allows, no more
   const mode_t mask = umask(0);
   umask(mask);
@@ -390,7 +382,7 @@ TEST(PackFailureTest, FailedPackKeepsPreviousArchiveAndLeavesNothing) {
   if (kWindows) cases.push_back({"autosave1.sav \"my|arch\"", '-', "", 0, 3, "my|arch.ssav"});  // forbidden
   if (!kWindows) {
     cases.push_back({"autosave1.sav", 'p', "autosave1.pipe", 0, 1, "pipe': it is not a regular file"});
-    cases.push_back({"autosave1.sav", 'l', "autosave1.png", 0, 1, "autosave1.png"});
+    cases.push_back({"autosave1.sav", 'l', "autosave1.png", 0, 1, "png': No such file or directory"});
   }
   if (!kWindows && !kSanitized)
     cases.push_back(

@@ -27,7 +27,8 @@ TEST(PathTest, AbsolutePathsFoldAsTheSystemDoesAndFitAsItCounts) {
   const std::pair<std::string, std::string> kCases[] = {{"./x.sav", "/x.sav"},
                                                         {"a//b/", "/a/b/"},
                                                         {"a/../c", kWindows ? "/c" : "/a/../c"},
-                                                        {"x.ssav. .", kWindows ? "/x.ssav" : "/x.ssav. ."}};
+                                                        {"x.ssav. .", kWindows ? "/x.ssav" : "/x.ssav. ."},
+                                                        {"x.sav/.", kWindows ? "/x.sav" : "/x.sav/"}};
   for (const auto& [in, want] : kCases) {
     std::string out;
     std::string expected = here + want;
@@ -40,6 +41,7 @@ TEST(PathTest, AbsolutePathsFoldAsTheSystemDoesAndFitAsItCounts) {
   EXPECT_TRUE(PathFits(std::string(kMaxPath - 1, 'a')));
   EXPECT_FALSE(PathFits(std::string(kMaxPath, 'a')));
   EXPECT_EQ(kWindows, PathFits(wide));
+  EXPECT_STREQ("", FindExtension("a./b"));  // a dot in a folder's name is no extension
 }
 
 // Wildcards in the base match only themselves, letter case counts as the file system counts it, the

@@ -49,12 +49,11 @@ bool PathExists(const char* path);
 // True when `path` names an existing directory.
 bool IsDirectory(const char* path);
 
-// A full path cut into the directory (drive included, ending in its separator), the base name and the
-// last extension (from the last '.' of the final component, or empty).
+// A full path cut into the directory (drive included, ending in its separator) and the base name (the
+// final component up to its last '.', or all of it).
 struct PathParts {
   std::string directory;
   std::string baseName;
-  std::string extension;
 };
 
 // Splits the absolute path `fullPath` into `*parts`. Returns false when it has no directory part.

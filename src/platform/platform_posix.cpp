@@ -56,7 +56,6 @@ void SyncDirectoryOf(const char* path) {
 
 // The signals that end a run which may clean up first: Ctrl+C, kill's default, the terminal hung up.
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::size_t kInterruptCount = sizeof kInterrupts / sizeof kInterrupts[0];
 
 // One temporary made and not yet put in place or removed. The path is written before `live` is set,
 // and only while the interrupts are blocked, so the handler reads each slot whole.
@@ -67,7 +66,6 @@ struct LiveTemporary {
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read only lock-free atomics");
 LiveTemporary liveTemporaries[kMaxLiveTemporaries];
 std::size_t liveCount = 0;
-struct sigaction savedActions[kInterruptCount];
 
 // Blocks the interrupts for its lifetime: a temporary is made and listed, or put in place and struck
 // off, as one step that no handler can cut in two.
@@ -87,67 +85,53 @@ class InterruptsHeld {
   sigset_t saved_;
 };
 
-// The interrupt handler: only async-signal-safe calls (unlink, sigaction, raise, sigprocmask, _exit)
-// on the paths listed in advance. Every live temporary goes, then the signal ends the process as it
-// would have without us.
+// The interrupt handler: only async-signal-safe calls (unlink, raise) on the paths listed in advance.
+// Every live temporary goes (none, once the run's files are in place); then the signal, raised again
+// with its default action back, waits until the handler returns and ends the process as it would have
+// without us. The interrupts are blocked in here, so a second one cannot cut the removal short.
 void RemoveLiveTemporaries(int signal) {
   for (const LiveTemporary& temporary : liveTemporaries) {
     if (temporary.live.load(std::memory_order_acquire)) (void)unlink(temporary.path);
   }
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  (void)sigemptyset(&action.sa_mask);
-  (void)sigaction(signal, &action, nullptr);
-  // blocked while this handler runs: pending once raised, delivered once unblocked
   (void)raise(signal);
-  sigset_t set;
-  (void)sigemptyset(&set);
-  (void)sigaddset(&set, signal);
-  (void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  _exit(128 + signal);  // not reached
 }
 
-// Installs the handler for each interrupt the run has not been told to ignore (nohup, a background
-// job), keeping what was there. Requires: the interrupts held.
+// Installs the handler, once and for good, for each interrupt the run has not been told to ignore
+// (nohup, a background job). Requires: the interrupts held.
 void ArmInterrupts() {
+  static bool armed = false;
+  if (armed) return;
+  armed = true;
   struct sigaction action {};
   action.sa_handler = RemoveLiveTemporaries;
+  action.sa_flags = SA_RESETHAND;
   (void)sigemptyset(&action.sa_mask);
   for (const int signal : kInterrupts) (void)sigaddset(&action.sa_mask, signal);
-  for (std::size_t i = 0; i < kInterruptCount; ++i) {
-    if (sigaction(kInterrupts[i], nullptr, &savedActions[i]) != 0) {
-      savedActions[i].sa_handler = SIG_DFL;  // restored below as the default
-    } else if (savedActions[i].sa_handler == SIG_IGN) {
-      continue;
-    }
-    (void)sigaction(kInterrupts[i], &action, nullptr);
+  for (const int signal : kInterrupts) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    (void)sigaction(signal, &action, nullptr);
   }
 }
 
-// Puts back what ArmInterrupts found. Requires: the interrupts held.
-void DisarmInterrupts() {
-  for (std::size_t i = 0; i < kInterruptCount; ++i)
-    (void)sigaction(kInterrupts[i], &savedActions[i], nullptr);
-}
-
-// Lists `path` as live, arming the handler for the first. Requires: the interrupts held, a free slot,
-// and PathFits(path).
+// Lists `path` as live. Requires: the interrupts held, a free slot, and PathFits(path).
 void ListTemporary(const std::string& path) {
+  ArmInterrupts();
   for (LiveTemporary& temporary : liveTemporaries) {
     if (temporary.live.load(std::memory_order_relaxed)) continue;
     std::memcpy(temporary.path, path.c_str(), path.size() + 1);
     temporary.live.store(true, std::memory_order_release);
-    if (liveCount++ == 0) ArmInterrupts();
+    liveCount += 1;
     return;
   }
 }
 
-// Strikes `path` off the list, disarming the handler with the last. Requires: the interrupts held.
+// Strikes `path` off the list. Requires: the interrupts held.
 void UnlistTemporary(const char* path) {
   for (LiveTemporary& temporary : liveTemporaries) {
     if (!temporary.live.load(std::memory_order_relaxed) || std::strcmp(temporary.path, path) != 0) continue;
     temporary.live.store(false, std::memory_order_release);
-    if (--liveCount == 0) DisarmInterrupts();
+    liveCount -= 1;
     return;
   }
 }
@@ -217,7 +201,6 @@ bool SplitPath(const char* fullPath, PathParts* parts) {
   parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
   const char* dot = FindExtension(name);
   parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
-  parts->extension.assign(dot);
   return true;
 }
 

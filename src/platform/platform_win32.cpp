@@ -384,7 +384,6 @@ bool SplitPath(const char* fullPath, PathParts* parts) {
   const char* dot = FindExtension(fullPath);
   parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
   parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
-  parts->extension = dot;
   return true;
 }
 
