@@ -173,7 +173,6 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
       {{"-l", "c.ssav", "--test"}, "usage: -l and --test cannot be used together"},
       {{"c.ssav", "-l", "d.ssav"}, "list c.ssav, list d.ssav"},
       {{"a.sav", "n.txt"}, "pack a.sav>n.txt"},
-      {{"a.sav", "missing.sav"}, "pack a.sav>missing.sav"},
       {{"missing.sav", "a.sav"}, "pack missing.sav>a.sav"},
       {{"a.sav", "myarch", "extra"}, "pack a.sav"},
       {{"n.txt", "a", "b"}, "nothing n.txt"},
@@ -208,13 +207,11 @@ TEST(ConsoleTest, ReportsAreWholeLines) {
 TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   ScratchDir dir;
   const std::string tooLong(kMaxPath, 'n');
-  const std::string emptyArchive = FromHex(kEmptyArchive);
   WriteAll(dir, {{"x.sav", "save"},
                  {"t.ssav", "no archive here"},
-                 {"none.ssav", emptyArchive},
-                 {"huge.ssav", emptyArchive},
+                 {"none.ssav", FromHex(kEmptyArchive)},
+                 {"huge.ssav", FromHex(kEmptyArchive)},
                  {"abc.ssav", FromHex(kOneEntryArchive)}});
-  fs::create_directory(FsPath(dir.Path("d.ssav")));
   fs::create_directory(FsPath(dir.Path("d.sav")));
   fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
   // the arguments, the exit code, stdout after the banner, and what each error line names
@@ -226,11 +223,13 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
       {tooLong + ".sav", 1, "", {tooLong.substr(0, 20)}},
       {"x.sav " + tooLong, 1, "", {tooLong.substr(0, 20)}},
       {"t.ssav", 3, "", {"t.ssav': it is not a well-formed archive"}},
-      {"d.ssav", 3, "", {"d.ssav"}},
       {"d.sav", 1, "", {"d.sav': it is a directory, not a save"}},
       {"huge.ssav", 3, "", {"huge.ssav': it is not a well-formed archive"}},
       {"none.ssav", 0, Report(0, 16, 0), {}},
-      {"abc.ssav", 0, Report(1, 47, 3), {}},
+      {"-l abc.ssav",
+       0,
+       "Original  Stored  File\n       3      11  abc.txt\n       3      11  1 entry, 1 file to write\n",
+       {}},
   };
 #ifndef _WIN32  // a FIFO is opened without waiting for a writer; ".." after a link is the kernel's, so
   // "lnk/../r.ssav" is saves/r.ssav, the parent of the link's target, not this folder's r.ssav
@@ -252,7 +251,6 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
     EXPECT_EQ(kBanner + out, r.out);
     ExpectLines(r.err, "error: ", errors);
   }
-  EXPECT_EQ("abc", ReadBytes(dir.Path("abc.txt")));
   EXPECT_EQ(FromHex(kOneEntryArchive), ReadBytes(dir.Path("abc.ssav")));  // reading changes no archive
   EXPECT_TRUE(kWindows || ReadBytes(dir.Path("saves/r.sav")) == "the right save");
   if (!kWindows) {  // a report that cannot be written fails the run, though the work is done
@@ -260,8 +258,9 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
     EXPECT_EQ(
         std::make_pair(1, std::string("error: cannot write to standard output: No space left on device\n")),
         std::make_pair(full.exitCode, full.err));
+    EXPECT_EQ("abc", ReadBytes(dir.Path("abc.txt")));
   }
-  EXPECT_EQ(before + 1, Count(dir.path()));
+  EXPECT_EQ(before + (kWindows ? 0 : 1), Count(dir.path()));  // abc.txt, from the run on /dev/full
 }
 
 // Every file named <base> or <base>.<ext> is a member, under its own extension; ".sav" alone is stored
@@ -562,9 +561,8 @@ TEST(UnpackFailureTest, ReadOnlyArchiveUnpacksButReadOnlyFilesStay) {
   fs::copy_file(FsPath(TOOL_PATH), FsPath(bin.Path("tovrel")));
   const std::string chown = "command -v setpriv >/dev/null && [ \"$(id -u)\" = 0 ] && chown nobody:nogroup " +
                             quoted + " && " + kNobody + "test -x '" + bin.Path("tovrel") + "'";
-  if (!kWindows && std::system(chown.c_str()) != 0) {
-    GTEST_SKIP() << "cannot run the tool as the user nobody here (needs root and setpriv)";
-  }
+  if (!kWindows && std::system(chown.c_str()) != 0)
+    GTEST_SKIP() << "cannot run the tool as nobody (root? setpriv?)";
   const ToolResult r =
       Tool(dir.path(), "x.ssav", kWindows ? "" : kNobody, kWindows ? TOOL_PATH : bin.Path("tovrel"));
   EXPECT_EQ(3, r.exitCode);
@@ -572,7 +570,6 @@ TEST(UnpackFailureTest, ReadOnlyArchiveUnpacksButReadOnlyFilesStay) {
   EXPECT_EQ("the save", ReadBytes(dir.Path("x.sav")));
   EXPECT_EQ("kept picture", ReadBytes(dir.Path("x.jpg")));
   EXPECT_EQ(3u, Count(dir.path()));
-  for (const char* name : {"x.ssav", "x.jpg"}) fs::permissions(FsPath(dir.Path(name)), fs::perms::owner_all);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // byte as they have always read; everything about failures goes to stderr, one line each.
 #include "app/console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -17,16 +18,12 @@ namespace {
 void ReportLine(const char* prefix, const char* format, std::va_list args) {
   std::va_list again;
   va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, format, args);
-  std::string line = prefix;
-  if (length > 0) {
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    (void)std::vsnprintf(&text[0], text.size(), format, again);
-    text.pop_back();
-    line += text;
-  }
+  // room for the text and vsnprintf's terminator; none for a text that cannot be formatted
+  std::string text(static_cast<std::size_t>(std::max(std::vsnprintf(nullptr, 0, format, args), 0)) + 1, '\0');
+  (void)std::vsnprintf(&text[0], text.size(), format, again);
   va_end(again);
-  WriteText(stderr, line + "\n");
+  text.back() = '\n';
+  WriteText(stderr, prefix + text);
 }
 
 }  // namespace

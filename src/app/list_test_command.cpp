@@ -19,7 +19,7 @@ namespace {
 
 // `text` (digits or a plain heading) padded with spaces on the left to `width` characters.
 std::string RightAligned(const std::string& text, std::size_t width) {
-  return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+  return std::string(width - std::min(width, text.size()), ' ') + text;
 }
 
 }  // namespace

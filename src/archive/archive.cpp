@@ -148,11 +148,10 @@ std::FILE* Archive::CreateEmpty(const char* path) {
 
 bool Archive::LoadDirectory() {
   // every field is checked against the file's length before anything is allocated or sought
-  const std::int64_t fileLength = FileSize(file_);
-  if (fileLength < 0 || fileLength > kMaxLength || std::fseek(file_, 0, SEEK_SET) != 0) return false;
-
+  const std::int64_t fileLength = FileSize(file_);  // -1 when it cannot be had
   char header[kHeaderSize];
-  if (fileLength < kHeaderSize || std::fread(header, 1, sizeof(header), file_) != sizeof(header)) {
+  if (fileLength < kHeaderSize || fileLength > kMaxLength || std::fseek(file_, 0, SEEK_SET) != 0 ||
+      std::fread(header, 1, sizeof(header), file_) != sizeof(header)) {
     return false;
   }
   if (std::memcmp(header, kArchiveMagic, 4) != 0) return false;
@@ -251,8 +250,7 @@ bool Archive::AddFile(const char* name, const char* filePath) {
   if (!ReadWholeFile(filePath, &blob)) return false;
   auto* entry = new ArchiveEntry;
   entry->originalSize = static_cast<std::uint32_t>(blob.length);
-  // the entry takes the buffer over; a zero-length file still gets a non-null one
-  entry->data = blob.buffer != nullptr ? blob.buffer : new unsigned char[0];
+  entry->data = blob.buffer;  // taken over; ReadWholeFile gives even an empty file a buffer
   return AddEntry(name, entry);
 }
 

@@ -216,14 +216,8 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
   DIR* dir = opendir(directory);
   if (dir == nullptr) return false;
   const std::size_t baseLength = std::strlen(baseName);
-  bool readFailed = false;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      readFailed = errno != 0;  // null with errno unset is the normal end
-      break;
-    }
+  const dirent* entry;
+  while ((errno = 0, entry = readdir(dir)) != nullptr) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || IsTempFileName(name)) continue;
     // a literal prefix compare: '*', '?' and '[' in the base match only themselves
@@ -233,6 +227,7 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
     // a dangling link or an entry that vanished is not a directory; reading it will tell the rest
     found->push_back(FoundFile{name, PathFits(fullPath) && IsDirectory(fullPath.c_str())});
   }
+  const bool readFailed = errno != 0;  // null with errno unset is the normal end
   (void)closedir(dir);
   if (readFailed || found->empty()) {
     found->clear();
