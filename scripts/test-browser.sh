@@ -33,5 +33,5 @@ fi
 page=build-web/Tovrel.html
 echo "browser: $page is $(wc -c <"$page") bytes, $(gzip -9c "$page" | wc -c) gzipped"
 started=$(date +%s)
-TOVREL_PAGE="$page" TOVREL_TOOL="$linux_build/tovrel" xvfb-run -a node --test --test-reporter=spec tests/browser/
+TOVREL_PAGE="$page" TOVREL_TOOL="$linux_build/tovrel" xvfb-run -a node --test tests/browser/
 echo "browser lane: passed in ${TOVREL_ENGINES:-chromium,firefox,webkit}, from file:// and over HTTP ($(($(date +%s) - started)) s)"
