@@ -24,7 +24,8 @@ const outside = [];  // requests that would have left the machine, as the proxy 
 
 // The site's server, and the proxy that WebKit sends every other request to.
 const server = http.createServer((request, response) => {
-  const url = new URL(request.url, `http://${request.headers.host}`);  // a proxy's request names its host
+  // a request to this server names a path alone, one sent through the proxy a whole URL with its host
+  const url = new URL(request.url, `http://127.0.0.1:${server.address().port}`);
   const file = path.join(site, path.basename(url.pathname));
   if (url.host !== `127.0.0.1:${server.address().port}`) outside.push(request.url);
   if (outside.includes(request.url) || !fs.existsSync(file)) return response.writeHead(404).end();
