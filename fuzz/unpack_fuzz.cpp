@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/plan.h"
+#include "app/runner.h"
 #include "archive/archive.h"
 #include "core/block_pool.h"
 #include "core/scrambler.h"
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int exitCode = Predict(archivePath, &expected);
 
   fs::current_path(work / "cwd");
-  const int code = tovrel::RunOne({tovrel::RunMode::kUnpack, archivePath.string(), ""});
+  const int code = tovrel::RunOne({tovrel::RunMode::kUnpack, tovrel::Resolve(archivePath.string()), std::nullopt});
   (void)std::fflush(stdout);
   Files found;
   for (const auto& entry : fs::recursive_directory_iterator(work))

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/page_export.h"
 #include "app/plan.h"
 #include "archive/archive.h"
 #include "archive/archive_format.h"
@@ -142,14 +143,15 @@ std::size_t FieldsOf(const std::string& archive, const std::string& name) {
 // `path` in double quotes, as an argument for either platform's shell.
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// `plan` in a few words: "help", "version", "usage[: error]" or its runs ("pack a.sav>name, unpack b.ssav").
+// `plan` in a few words: "help", "version", "usage[: error]" or its runs ("pack a.sav>name, unpack b.ssav";
+// "pack a.sav>" when the archive's name given is empty).
 std::string Describe(const Plan& plan) {
   static const char* const kActions[] = {"", "help", "version", "usage"};
   static const char* const kModes[] = {"pack", "unpack", "list", "test", "nothing"};
   std::string text = kActions[static_cast<int>(plan.action)] + (plan.error.empty() ? "" : ": " + plan.error);
   for (const Run& run : plan.runs) {
-    text += (text.empty() ? "" : ", ") + std::string(kModes[static_cast<int>(run.mode)]) + " " + run.target +
-            (run.archiveName.empty() ? "" : ">" + run.archiveName);
+    text += (text.empty() ? "" : ", ") + std::string(kModes[static_cast<int>(run.mode)]) + " " +
+            run.target.given + (run.archiveName ? ">" + *run.archiveName : "");
   }
   return text;
 }
@@ -173,6 +175,7 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
       {{"-l", "c.ssav", "--test"}, "usage: -l and --test cannot be used together"},
       {{"c.ssav", "-l", "d.ssav"}, "list c.ssav, list d.ssav"},
       {{"a.sav", "n.txt"}, "pack a.sav>n.txt"},
+      {{"a.sav", ""}, "pack a.sav>"},  // an empty name is a name: the archive is ".ssav"
       {{"missing.sav", "a.sav"}, "pack missing.sav>a.sav"},
       {{"a.sav", "myarch", "extra"}, "pack a.sav"},
       {{"n.txt", "a", "b"}, "nothing n.txt"},
@@ -360,6 +363,15 @@ TEST(PackTest, ReplacesOnlyTheArchiveItNamesAndUnpacksByteForByte) {
   }
   EXPECT_TRUE(kWindows || privateMode == fs::status(dir + "/" + base + ".ssav").permissions());
   EXPECT_EQ(5u, Count(dir));
+}
+
+// An empty archive name is a name like any other: the archive's path is the folder and ".ssav".
+TEST(PackTest, EmptyArchiveNameMakesDotSsav) {
+  ScratchDir dir;
+  WriteAll(dir, {{"x.sav", "save"}});
+  EXPECT_EQ(0, Tool(dir.path(), "x.sav \"\"").exitCode);
+  EXPECT_TRUE(fs::exists(FsPath(dir.Path(".ssav"))));
+  EXPECT_FALSE(fs::exists(FsPath(dir.Path("x.ssav"))));
 }
 
 // A pack that fails keeps the previous archive as it was, prints no report and leaves nothing behind.

@@ -11,7 +11,8 @@ enum ExitCode : int {
   kExitOk = 0,
   kExitNotFound = 1,      // argument missing, no file of the save, a member unreadable, a path too long
   kExitUsage = 2,         // no argument, an unknown option or an option without its archive
-  kExitArchiveFailed = 3  // archive cannot be opened, created or saved; an entry could not be written
+  kExitArchiveFailed = 3,  // archive cannot be opened, created or saved; an entry could not be written
+  kExitStdoutFailed = 1    // the report could not be written to stdout
 };
 
 // Prints the two banner lines.

@@ -8,6 +8,7 @@
 
 #include "app/console.h"
 #include "app/plan.h"
+#include "app/runner.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   // a report that never reached its reader must not pass for a clean run
   if (std::fflush(stdout) != 0) {
     tovrel::ReportError("cannot write to standard output: %s", std::strerror(errno));
-    if (result == tovrel::kExitOk) result = tovrel::kExitNotFound;
+    if (result == tovrel::kExitOk) result = tovrel::kExitStdoutFailed;
   }
   tovrel::HoldConsoleIfOwned();
   return result;

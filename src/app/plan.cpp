@@ -1,38 +1,20 @@
-// The command-line plan and its runs.
+// The plan of a command line, or of files given together.
 #include "app/plan.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/console.h"
-#include "app/naming.h"
 #include "archive/archive_format.h"
-#include "core/block_pool.h"
-#include "platform/platform.h"
 
 namespace tovrel {
 
 namespace {
 
-// The absolute form of the argument `arg` and its parts; false when it has none.
-bool Resolve(const std::string& arg, std::string* fullPath, PathParts* parts) {
-  return MakeAbsolutePath(arg.c_str(), fullPath) && SplitPath(fullPath->c_str(), parts);
-}
-
-// True when the argument `arg` names something that exists.
-bool Exists(const std::string& arg) {
-  std::string fullPath;
-  return MakeAbsolutePath(arg.c_str(), &fullPath) && PathExists(fullPath.c_str());
-}
-
-// What a run does with the argument `arg`, told by the name the system resolves it to ("x.sav/." is
-// x.sav): pack a save, unpack an archive, or nothing.
-RunMode ModeOf(const std::string& arg) {
-  std::string fullPath;
-  switch (KindOf(MakeAbsolutePath(arg.c_str(), &fullPath) ? fullPath.c_str() : arg.c_str())) {
+// What a run does with a file of the kind `kind`: pack a save, unpack an archive, or nothing.
+RunMode ModeOf(FileKind kind) {
+  switch (kind) {
     case FileKind::kSave:
       return RunMode::kPack;
     case FileKind::kArchive:
@@ -43,42 +25,20 @@ RunMode ModeOf(const std::string& arg) {
   return RunMode::kNothing;
 }
 
-// True when `arg` names an existing file (not a directory) that is a save or an archive.
-bool IsExistingSaveOrArchive(const std::string& arg) {
-  std::string fullPath;
-  return MakeAbsolutePath(arg.c_str(), &fullPath) && PathExists(fullPath.c_str()) &&
-         !IsDirectory(fullPath.c_str()) && KindOf(fullPath.c_str()) != FileKind::kOther;
+bool Exists(const Target& target) { return target.resolved && PathExists(target.fullPath.c_str()); }
+
+// True when `target` is an existing file (not a directory) that is a save or an archive.
+bool IsExistingSaveOrArchive(const Target& target) {
+  return Exists(target) && !IsDirectory(target.fullPath.c_str()) && target.kind != FileKind::kOther;
 }
 
 // True when `a` and `b` are existing files of one save: one folder, one base name (a.sav and a.jpg).
-bool AreFilesOfOneSave(const std::string& a, const std::string& b) {
-  std::string fullA, fullB;
-  PathParts partsA, partsB;
-  return Resolve(a, &fullA, &partsA) && Resolve(b, &fullB, &partsB) && PathExists(fullA.c_str()) &&
-         PathExists(fullB.c_str()) &&
-         SamePath((partsA.directory + partsA.baseName).c_str(), (partsB.directory + partsB.baseName).c_str());
+bool AreFilesOfOneSave(const Target& a, const Target& b) {
+  return Exists(a) && Exists(b) &&
+         SamePath((a.parts.directory + a.parts.baseName).c_str(), (b.parts.directory + b.parts.baseName).c_str());
 }
 
 bool IsOption(const std::string& arg) { return (arg.size() > 1 && arg[0] == '-') || arg == "/?"; }
-
-// `text` as a JSON string.
-std::string Json(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      char escaped[7];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      quoted += escaped;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
 
 Plan UsageError(const std::string& error) {
   Plan plan;
@@ -87,70 +47,76 @@ Plan UsageError(const std::string& error) {
   return plan;
 }
 
-Plan RunsOf(std::vector<Run> runs) {
+Plan ActionOnly(Plan::Action action) {
   Plan plan;
-  plan.runs = std::move(runs);
+  plan.action = action;
+  return plan;
+}
+
+// One run for each save or archive among `targets`, in name order; the others make none.
+Plan RunsOfFiles(const std::vector<Target>& targets) {
+  Plan plan;
+  for (const Target& target : targets) {
+    const RunMode mode = ModeOf(target.kind);
+    if (mode != RunMode::kNothing) plan.runs.push_back({mode, target, std::nullopt});
+  }
+  // whatever order the shell, Explorer or the browser gave them in, byte by byte as every listing of ours
+  std::sort(plan.runs.begin(), plan.runs.end(),
+            [](const Run& a, const Run& b) { return a.target.given < b.target.given; });
   return plan;
 }
 
 // The plan for the arguments that are no options, when no option chose another mode.
-Plan ConvertPlan(const std::vector<std::string>& operands) {
+Plan ConvertPlan(const std::vector<Target>& operands) {
   if (operands.empty()) return UsageError("");
-  const std::string& first = operands[0];
-  const RunMode mode = ModeOf(first);
+  const Target& first = operands[0];
+  const RunMode mode = ModeOf(first.kind);
   if (operands.size() == 2 && !(IsExistingSaveOrArchive(first) && IsExistingSaveOrArchive(operands[1])) &&
       !AreFilesOfOneSave(first, operands[1])) {
+    Plan plan;
     // the archive's name, used as it is given
-    return RunsOf({{mode, first, mode == RunMode::kPack ? operands[1] : ""}});
+    plan.runs.push_back({mode, first, mode == RunMode::kPack ? std::optional(operands[1].given) : std::nullopt});
+    return plan;
   }
-  std::vector<Run> runs = PlanFiles(operands);
+  Plan plan = RunsOfFiles(operands);
   // nothing to convert among them: the first one alone, which at least must exist
-  if (runs.empty()) runs.push_back({mode, first, ""});
-  return RunsOf(std::move(runs));
+  if (plan.runs.empty()) plan.runs.push_back({mode, first, std::nullopt});
+  return plan;
+}
+
+// The plan for archives to be looked into, one run of `mode` each.
+Plan InspectionPlan(const std::vector<Target>& operands, const std::string& option, RunMode mode) {
+  if (operands.empty()) return UsageError(option + " needs the path of a " + kArchiveExtension + " archive");
+  Plan plan;
+  for (const Target& operand : operands) {
+    if (operand.kind != FileKind::kArchive) {
+      return UsageError(std::string("cannot ") + (mode == RunMode::kList ? "list" : "test") + " '" +
+                        operand.given + "': only a " + kArchiveExtension + " archive can be looked into");
+    }
+    plan.runs.push_back({mode, operand, std::nullopt});
+  }
+  return plan;
 }
 
 }  // namespace
 
-std::vector<Run> PlanFiles(const std::vector<std::string>& names) {
-  std::vector<Run> runs;
-  for (const std::string& name : names) {
-    const RunMode mode = ModeOf(name);
-    if (mode != RunMode::kNothing) runs.push_back({mode, name, ""});
-  }
-  // whatever order the shell, Explorer or the browser gave them in, byte by byte as every listing of ours
-  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.target < b.target; });
-  return runs;
-}
-
-std::string PlanFilesJson(const std::string& names) {
-  std::vector<std::string> given;
-  for (std::size_t start = 0, end; start < names.size(); start = end + 1) {
-    end = std::min(names.find('/', start), names.size());
-    if (end > start) given.push_back(names.substr(start, end - start));
-  }
-  const std::vector<Run> runs = PlanFiles(given);
-  std::string json = "{\"runs\":[";
-  for (const Run& run : runs) {
-    if (&run != &runs.front()) json += ',';
-    json += std::string("{\"mode\":") + (run.mode == RunMode::kPack ? "\"pack\"" : "\"unpack\"") +
-            ",\"target\":" + Json(run.target) + ",\"args\":[" + Json(run.target) + "]}";
-  }
-  return json + "],\"none\":" + Json(runs.empty() ? NoRunReason() : "") + "}";
-}
-
-std::string NoRunReason() {
-  return std::string("None of these files is a save (") + kSaveExtension + ") or an archive (" +
-         kArchiveExtension + ").";
+Target Resolve(const std::string& given) {
+  Target target{given, false, "", {}, FileKind::kOther};
+  target.resolved = MakeAbsolutePath(given.c_str(), &target.fullPath) &&
+                    SplitPath(target.fullPath.c_str(), &target.parts);
+  // the name the system resolves it to tells the kind: "x.sav/." is x.sav
+  target.kind = KindOf(target.resolved ? target.fullPath.c_str() : given.c_str());
+  return target;
 }
 
 Plan MakePlan(const std::vector<std::string>& args) {
   bool help = false, version = false, optionsEnded = false;
-  std::string lookOption;  // the option that chose listing or testing, if any
-  RunMode lookMode = RunMode::kList;
-  std::vector<std::string> operands;
+  std::string inspectionOption;  // the option that chose listing or testing, if any
+  RunMode inspectionMode = RunMode::kList;
+  std::vector<Target> operands;
   for (const std::string& arg : args) {
     if (optionsEnded || !IsOption(arg)) {
-      for (std::string& name : ExpandWildcards(arg)) operands.push_back(std::move(name));
+      for (const std::string& name : ExpandWildcards(arg)) operands.push_back(Resolve(name));
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h" || arg == "/?") {
@@ -159,111 +125,35 @@ Plan MakePlan(const std::vector<std::string>& args) {
       version = true;
     } else if (arg == "--list" || arg == "-l" || arg == "--test" || arg == "-t") {
       const RunMode mode = arg == "--list" || arg == "-l" ? RunMode::kList : RunMode::kTest;
-      if (!lookOption.empty() && mode != lookMode) {
-        return UsageError(lookOption + " and " + arg + " cannot be used together");
+      if (!inspectionOption.empty() && mode != inspectionMode) {
+        return UsageError(inspectionOption + " and " + arg + " cannot be used together");
       }
-      lookOption = arg;
-      lookMode = mode;
-    } else if (Exists(arg)) {
-      operands.push_back(arg);  // a file whose name starts like an option
+      inspectionOption = arg;
+      inspectionMode = mode;
+    } else if (Target file = Resolve(arg); Exists(file)) {
+      operands.push_back(std::move(file));  // a file whose name starts like an option
     } else {
       return UsageError("unknown option '" + arg + "' (a file of that name is given as ./" + arg + ")");
     }
   }
-  if (help) {
-    Plan plan;
-    plan.action = Plan::Action::kHelp;
-    return plan;
-  }
-  if (version) {
-    Plan plan;
-    plan.action = Plan::Action::kVersion;
-    return plan;
-  }
-  if (lookOption.empty()) return ConvertPlan(operands);
-
-  if (operands.empty())
-    return UsageError(lookOption + " needs the path of a " + kArchiveExtension + " archive");
-  std::vector<Run> runs;
-  for (const std::string& operand : operands) {
-    if (ModeOf(operand) != RunMode::kUnpack) {
-      return UsageError(std::string("cannot ") + (lookMode == RunMode::kList ? "list" : "test") + " '" +
-                        operand + "': only a " + kArchiveExtension + " archive can be looked into");
-    }
-    runs.push_back({lookMode, operand, ""});
-  }
-  return RunsOf(std::move(runs));
+  if (help) return ActionOnly(Plan::Action::kHelp);
+  if (version) return ActionOnly(Plan::Action::kVersion);
+  if (inspectionOption.empty()) return ConvertPlan(operands);
+  return InspectionPlan(operands, inspectionOption, inspectionMode);
 }
 
-int RunOne(const Run& run) {
-  std::string fullPath;
-  if (!MakeAbsolutePath(run.target.c_str(), &fullPath)) {
-    ReportError(
-        "cannot resolve '%s': its absolute path would be longer than the system allows or the current "
-        "directory cannot be read",
-        run.target.c_str());
-    return kExitNotFound;
+Plan MakeFilesPlan(const std::vector<std::string>& names, Inspection inspection) {
+  std::vector<Target> targets;
+  for (const std::string& name : names) {
+    Target target = Resolve(name);
+    // looking into files takes the archives among them alone
+    if (inspection == Inspection::kNone || target.kind == FileKind::kArchive) targets.push_back(std::move(target));
   }
-  if (!PathExists(fullPath.c_str())) {
-    WriteText(stdout, "File " + fullPath + " not found");  // no newline, as it always was
-    return kExitNotFound;
+  Plan plan = RunsOfFiles(targets);
+  if (inspection != Inspection::kNone) {
+    for (Run& run : plan.runs) run.mode = inspection == Inspection::kList ? RunMode::kList : RunMode::kTest;
   }
-  PathParts parts;
-  if (!SplitPath(fullPath.c_str(), &parts)) {
-    ReportError("cannot split '%s' into directory and name", fullPath.c_str());
-    return kExitNotFound;
-  }
-  const char* directory = parts.directory.c_str();
-  const char* baseName = parts.baseName.c_str();
-  CreatePool(kDirectHeapMode);
-  int result = kExitOk;
-  switch (run.mode) {
-    case RunMode::kPack:
-      result = PackSave(directory, baseName, run.archiveName.empty() ? nullptr : run.archiveName.c_str());
-      break;
-    case RunMode::kUnpack:
-      result = UnpackArchive(directory, baseName);
-      break;
-    case RunMode::kList:
-      result = ListArchive(directory, baseName);
-      break;
-    case RunMode::kTest:
-      result = TestArchive(directory, baseName);
-      break;
-    case RunMode::kNothing:
-      break;
-  }
-  DestroyPool();
-  return result;
-}
-
-int RunPlan(const Plan& plan) {
-  switch (plan.action) {
-    case Plan::Action::kHelp:
-      PrintUsage();
-      PrintOptions();
-      return kExitOk;
-    case Plan::Action::kVersion:
-      PrintVersion();
-      return kExitOk;
-    case Plan::Action::kUsage:
-      if (!plan.error.empty()) ReportError("%s", plan.error.c_str());
-      PrintUsage();
-      if (!plan.error.empty()) PrintOptions();
-      return kExitUsage;
-    case Plan::Action::kRuns:
-      break;
-  }
-  int result = kExitOk;
-  for (std::size_t i = 0; i < plan.runs.size(); ++i) {
-    if (plan.runs.size() > 1) {
-      std::string shown;
-      if (!MakeAbsolutePath(plan.runs[i].target.c_str(), &shown)) shown = plan.runs[i].target;
-      WriteText(stdout, std::string(i > 0 ? "\n" : "") + "==> " + shown + " <==\n");
-    }
-    result = std::max(result, RunOne(plan.runs[i]));
-  }
-  return result;
+  return plan;
 }
 
 }  // namespace tovrel

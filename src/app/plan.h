@@ -1,11 +1,16 @@
-// The command line as a plan: what the arguments ask for is decided here, in one place and before
-// anything is done, then carried out run by run. Tovrel.exe's main runs the plan of its arguments; the
-// browser page asks for the plan of the files a player gives it and runs the same runs.
+// What the tool is asked to do, decided in one place before anything is done: the plan of a command
+// line, or of files given together (dropped on Tovrel.exe, chosen in the page). Deciding looks at the
+// file system (what exists, what is a directory) but changes nothing; runner.h carries a plan out.
+// Each argument is made absolute here, once, and every run carries what it resolved to.
 #ifndef TOVREL_APP_PLAN_H_
 #define TOVREL_APP_PLAN_H_
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "app/naming.h"
+#include "platform/platform.h"
 
 namespace tovrel {
 
@@ -18,14 +23,26 @@ enum class RunMode {
   kNothing  // neither a save nor an archive: nothing, once the file is known to exist
 };
 
+// One argument as it entered, and what it names.
+struct Target {
+  std::string given;     // the path as given
+  bool resolved;         // false when it has no absolute form (too long, or no current directory)
+  std::string fullPath;  // the absolute path (resolved only)
+  PathParts parts;       // its directory, ending in its separator, and its base name (resolved only)
+  FileKind kind;         // told by the absolute path's name, or by `given` when unresolved
+};
+
+// Makes the argument `given` absolute and tells what it names. The one place an argument is resolved.
+Target Resolve(const std::string& given);
+
 // One save or archive to work on, exactly as if it had been the only argument.
 struct Run {
   RunMode mode;
-  std::string target;       // the path as given
-  std::string archiveName;  // kPack: the archive's name in place of the save's, or empty
+  Target target;
+  std::optional<std::string> archiveName;  // kPack: the name given for the archive, used as it is
 };
 
-// What one command line asks for.
+// What a command line, or a set of files given together, asks for.
 struct Plan {
   enum class Action {
     kRuns,     // make `runs`, in order
@@ -44,29 +61,18 @@ struct Plan {
 // - --list/-l and --test/-t take one run per argument, each of which must name a ".ssav" archive.
 // - One argument is one run; with two, the second names the archive a save is packed into, unless
 //   both are existing saves or archives, or both are files of one save: then they are files given
-//   together, as with three or more (PlanFiles). On Windows, a wildcard argument first becomes the
-//   files it matches.
+//   together, as with three or more (see MakeFilesPlan). On Windows, a wildcard argument first becomes
+//   the files it matches.
 Plan MakePlan(const std::vector<std::string>& args);
 
-// The runs for files given together (dropped on the program, chosen in the page): one for each save
-// or archive among `names`, in name order; the others are a save's companions and make none.
-std::vector<Run> PlanFiles(const std::vector<std::string>& names);
+// What files given together are to be looked at with, instead of converted.
+enum class Inspection { kNone, kList, kTest };
 
-// Why files given together make no run, as the page says it.
-std::string NoRunReason();
-
-// PlanFiles for `names` (each without a folder, joined by '/', which no file name holds) as the page
-// reads it, in JSON: {"runs": [{"mode", "target", "args"}...], "none"}, where "mode" is "pack" or
-// "unpack", "args" the command line that makes the run alone, and "none" NoRunReason() when there is
-// no run, else "".
-std::string PlanFilesJson(const std::string& names);
-
-// Makes the run `run` and returns its exit code, after reporting any failure.
-int RunOne(const Run& run);
-
-// Carries out `plan`: prints what it asks for, or makes its runs in turn (with a line naming each
-// when there are several; a failure does not stop the next). Returns the highest exit code.
-int RunPlan(const Plan& plan);
+// The plan for files given together: one run for each save or archive among `names`, in name order
+// (the others are a save's companions and make none), or, with an inspection, one run of it for each
+// archive among them. Never an option, never an archive's name: the names are files and nothing else.
+// Its runs are empty when none of the names is one to run.
+Plan MakeFilesPlan(const std::vector<std::string>& names, Inspection inspection);
 
 }  // namespace tovrel
 

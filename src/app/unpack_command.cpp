@@ -28,21 +28,6 @@ bool entryFailed = false;
 
 }  // namespace
 
-int WithArchive(const char* directory, const char* baseName, const std::function<int(Archive&)>& use) {
-  const std::string archivePath = ArchivePath(directory, baseName);
-  if (!PathFits(archivePath)) {
-    ReportError("cannot open the archive '%s': the path is longer than the system allows",
-                archivePath.c_str());
-    return kExitNotFound;
-  }
-  Archive archive = Archive::ForReading(archivePath.c_str());
-  if (!archive.IsOpen()) {
-    ReportError("cannot open the archive '%s': %s", archivePath.c_str(), LastFailure().c_str());
-    return kExitArchiveFailed;
-  }
-  return use(archive);
-}
-
 void ExtractEntryToFile(Archive* archive, const char* entryName) {
   const std::string shownName = Printable(entryName);
   const char* archivePath = archive->Path();

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "app/plan.h"
+#include "app/page_export.h"
 
 // The plan for the files the page was given, as PlanFilesJson gives it. The text lives until the next
 // call.
