@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "platform/platform.h"
+#include "platform/platform_test_helper.h"
 #include "test_util.h"
 
 namespace tovrel::test {

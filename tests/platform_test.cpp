@@ -2,6 +2,7 @@
 // folding and counting, literal matching in the save-file search, the temporaries' names, and the rules
 // for the console hold and for retries.
 #include "platform/platform.h"
+#include "platform/platform_test_helper.h"
 
 #include <gtest/gtest.h>
 

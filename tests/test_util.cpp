@@ -13,6 +13,7 @@
 #include "archive/iarchive.h"
 #include "core/block_pool.h"
 #include "platform/platform.h"
+#include "platform/platform_test_helper.h"
 
 namespace fs = std::filesystem;
 

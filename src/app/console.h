@@ -9,8 +9,8 @@ namespace tovrel {
 
 enum ExitCode : int {
   kExitOk = 0,
-  kExitNotFound = 1,      // argument missing, no file of the save, a member unreadable, a path too long
-  kExitUsage = 2,         // no argument, an unknown option or an option without its archive
+  kExitNotFound = 1,       // argument missing, no file of the save, a member unreadable, a path too long
+  kExitUsage = 2,          // no argument, an unknown option or an option without its archive
   kExitArchiveFailed = 3,  // archive cannot be opened, created or saved; an entry could not be written
   kExitStdoutFailed = 1    // the report could not be written to stdout
 };

@@ -31,16 +31,16 @@ int ListArchive(const char* directory, const char* baseName) {
     };
     std::vector<Row> rows = {{"Original", "Stored", "File"}};
     std::uint64_t originalTotal = 0, storedTotal = 0;
-    EntryPlanner plans(directory, baseName);
+    EntryRules rules(directory, baseName);
     // the same decisions, in the same order, as unpacking makes them; every entry is taken as intact
     archive.VisitEntries([&](const char* name, const ArchiveEntry& entry) {
-      const EntryPlan plan = plans.Plan(name);
+      const EntryDecision decision = rules.Decide(name);
       std::string file = Printable(std::string(baseName) + name);
-      if (plan.fate == EntryFate::kWrite) {
-        plans.Count();
+      if (decision.fate == EntryFate::kWrite) {
+        rules.Count();
       } else {
-        file += (plan.fate == EntryFate::kSkipped ? "  (skipped: " : "  (refused: ") + FateReason(plan.fate) +
-                ")";
+        file += (decision.fate == EntryFate::kSkipped ? "  (skipped: " : "  (refused: ") +
+                FateReason(decision.fate) + ")";
       }
       rows.push_back({std::to_string(entry.originalSize), std::to_string(entry.storedSize), file});
       originalTotal += entry.originalSize;
@@ -49,7 +49,7 @@ int ListArchive(const char* directory, const char* baseName) {
     const std::size_t entries = rows.size() - 1;
     rows.push_back({std::to_string(originalTotal), std::to_string(storedTotal),
                     std::to_string(entries) + (entries == 1 ? " entry, " : " entries, ") +
-                        std::to_string(plans.Files()) + (plans.Files() == 1 ? " file" : " files") +
+                        std::to_string(rules.Files()) + (rules.Files() == 1 ? " file" : " files") +
                         " to write"});
     // the totals are the widest numbers; the names come last, so no width of theirs matters
     const std::size_t originalWidth = std::max(rows.back().original.size(), rows.front().original.size());

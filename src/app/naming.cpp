@@ -27,8 +27,8 @@ std::string SavePath(const std::string& directory, const std::string& baseName) 
 
 bool IsScrambled(const char* entryName) { return std::strcmp(entryName, kSaveExtension) == 0; }
 
-MemberFate PlanMember(const std::string& directory, const std::string& baseName, const FoundFile& file,
-                      const std::string& archivePath) {
+MemberFate MemberFateOf(const std::string& directory, const std::string& baseName, const FoundFile& file,
+                        const std::string& archivePath) {
   const std::string path = directory + file.name;
   // a directory is no member, nor is the archive being replaced
   if (file.isDirectory || SamePath(path.c_str(), archivePath.c_str())) return MemberFate::kLeftOut;
@@ -44,22 +44,22 @@ MemberFate PlanMember(const std::string& directory, const std::string& baseName,
   return MemberFate::kAdd;
 }
 
-EntryPlanner::EntryPlanner(const std::string& directory, const std::string& baseName)
+EntryRules::EntryRules(const std::string& directory, const std::string& baseName)
     : directory_(directory), baseName_(baseName), archivePath_(tovrel::ArchivePath(directory, baseName)) {}
 
-EntryPlan EntryPlanner::Plan(const char* entryName) const {
-  EntryPlan plan{EntryFate::kWrite, directory_ + baseName_ + entryName};
+EntryDecision EntryRules::Decide(const char* entryName) const {
+  EntryDecision decision{EntryFate::kWrite, directory_ + baseName_ + entryName};
   if (files_ >= kMaxFilesPerUnpack) {
-    plan.fate = EntryFate::kSkipped;
+    decision.fate = EntryFate::kSkipped;
   } else if (std::strpbrk(entryName, "/\\:") != nullptr) {
     // separators or a drive colon would write outside the archive's directory or into a stream
-    plan.fate = EntryFate::kBadName;
-  } else if (!PathFits(plan.outputPath)) {
-    plan.fate = EntryFate::kPathTooLong;
-  } else if (SamePath(plan.outputPath.c_str(), archivePath_.c_str())) {
-    plan.fate = EntryFate::kOverArchive;
+    decision.fate = EntryFate::kBadName;
+  } else if (!PathFits(decision.outputPath)) {
+    decision.fate = EntryFate::kPathTooLong;
+  } else if (SamePath(decision.outputPath.c_str(), archivePath_.c_str())) {
+    decision.fate = EntryFate::kOverArchive;
   }
-  return plan;
+  return decision;
 }
 
 std::string FateReason(EntryFate fate) {

@@ -35,8 +35,8 @@ enum class MemberFate {
 };
 
 // The fate of the found `file` of `directory` when the save `baseName` is packed into `archivePath`.
-MemberFate PlanMember(const std::string& directory, const std::string& baseName, const FoundFile& file,
-                      const std::string& archivePath);
+MemberFate MemberFateOf(const std::string& directory, const std::string& baseName, const FoundFile& file,
+                        const std::string& archivePath);
 
 // Unpacking writes at most this many files per archive; later entries are skipped with a note.
 constexpr std::int32_t kMaxFilesPerUnpack = 3;
@@ -51,19 +51,19 @@ enum class EntryFate {
 };
 
 // Where and whether an entry is written.
-struct EntryPlan {
+struct EntryDecision {
   EntryFate fate;
   std::string outputPath;  // <directory><baseName><entry name>: the archive's path, extension replaced
 };
 
 // Decides, entry by entry in the order unpacking visits them, what unpacking one archive does, and
 // keeps that archive's count of files toward the three-file limit. Unpacking and listing both use it.
-class EntryPlanner {
+class EntryRules {
  public:
-  EntryPlanner(const std::string& directory, const std::string& baseName);
+  EntryRules(const std::string& directory, const std::string& baseName);
 
-  // The plan for the entry `entryName`, given the files counted so far.
-  EntryPlan Plan(const char* entryName) const;
+  // What unpacking does with the entry `entryName`, given the files counted so far.
+  EntryDecision Decide(const char* entryName) const;
   // Counts one file toward the limit: an entry whose bytes were had, whether or not its file can then
   // be written. (An entry that cannot be extracted counts for nothing, so the next one takes its place.)
   void Count() { files_ += 1; }

@@ -79,7 +79,7 @@ int PackSave(const char* directory, const char* baseName, const char* archiveNam
   Archive archive = Archive::StartNew(archivePath.c_str());
   PackTotals totals;
   for (const FoundFile& file : found) {
-    switch (PlanMember(directory, baseName, file, archivePath)) {
+    switch (MemberFateOf(directory, baseName, file, archivePath)) {
       case MemberFate::kAdd:
         break;
       case MemberFate::kLookAlike:

@@ -35,7 +35,8 @@ bool IsExistingSaveOrArchive(const Target& target) {
 // True when `a` and `b` are existing files of one save: one folder, one base name (a.sav and a.jpg).
 bool AreFilesOfOneSave(const Target& a, const Target& b) {
   return Exists(a) && Exists(b) &&
-         SamePath((a.parts.directory + a.parts.baseName).c_str(), (b.parts.directory + b.parts.baseName).c_str());
+         SamePath((a.parts.directory + a.parts.baseName).c_str(),
+                  (b.parts.directory + b.parts.baseName).c_str());
 }
 
 bool IsOption(const std::string& arg) { return (arg.size() > 1 && arg[0] == '-') || arg == "/?"; }
@@ -75,7 +76,8 @@ Plan ConvertPlan(const std::vector<Target>& operands) {
       !AreFilesOfOneSave(first, operands[1])) {
     Plan plan;
     // the archive's name, used as it is given
-    plan.runs.push_back({mode, first, mode == RunMode::kPack ? std::optional(operands[1].given) : std::nullopt});
+    plan.runs.push_back(
+        {mode, first, mode == RunMode::kPack ? std::optional(operands[1].given) : std::nullopt});
     return plan;
   }
   Plan plan = RunsOfFiles(operands);
@@ -102,8 +104,8 @@ Plan InspectionPlan(const std::vector<Target>& operands, const std::string& opti
 
 Target Resolve(const std::string& given) {
   Target target{given, false, "", {}, FileKind::kOther};
-  target.resolved = MakeAbsolutePath(given.c_str(), &target.fullPath) &&
-                    SplitPath(target.fullPath.c_str(), &target.parts);
+  target.resolved =
+      MakeAbsolutePath(given.c_str(), &target.fullPath) && SplitPath(target.fullPath.c_str(), &target.parts);
   // the name the system resolves it to tells the kind: "x.sav/." is x.sav
   target.kind = KindOf(target.resolved ? target.fullPath.c_str() : given.c_str());
   return target;
@@ -147,7 +149,8 @@ Plan MakeFilesPlan(const std::vector<std::string>& names, Inspection inspection)
   for (const std::string& name : names) {
     Target target = Resolve(name);
     // looking into files takes the archives among them alone
-    if (inspection == Inspection::kNone || target.kind == FileKind::kArchive) targets.push_back(std::move(target));
+    if (inspection == Inspection::kNone || target.kind == FileKind::kArchive)
+      targets.push_back(std::move(target));
   }
   Plan plan = RunsOfFiles(targets);
   if (inspection != Inspection::kNone) {

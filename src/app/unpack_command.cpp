@@ -20,9 +20,9 @@ namespace tovrel {
 
 namespace {
 
-// The plans of the archive being unpacked: ForEach's callback is a plain function, so it finds them
+// The rules of the archive being unpacked: ForEach's callback is a plain function, so it finds them
 // here. Each archive of a run has its own.
-EntryPlanner* planner = nullptr;
+EntryRules* rules = nullptr;
 // Set by ExtractEntryToFile, which has no result, when an entry could not be written.
 bool entryFailed = false;
 
@@ -31,24 +31,24 @@ bool entryFailed = false;
 void ExtractEntryToFile(Archive* archive, const char* entryName) {
   const std::string shownName = Printable(entryName);
   const char* archivePath = archive->Path();
-  const EntryPlan plan = planner->Plan(entryName);
-  const std::string shownPath = Printable(plan.outputPath);
-  switch (plan.fate) {
+  const EntryDecision decision = rules->Decide(entryName);
+  const std::string shownPath = Printable(decision.outputPath);
+  switch (decision.fate) {
     case EntryFate::kWrite:
       break;
     case EntryFate::kSkipped:
       ReportNote("skipping entry '%s' of '%s': %s", shownName.c_str(), archivePath,
-                 FateReason(plan.fate).c_str());
+                 FateReason(decision.fate).c_str());
       return;
     case EntryFate::kPathTooLong:
       ReportError("cannot write entry '%s' to '%s': %s", shownName.c_str(), shownPath.c_str(),
-                  FateReason(plan.fate).c_str());
+                  FateReason(decision.fate).c_str());
       entryFailed = true;
       return;
     case EntryFate::kBadName:
     case EntryFate::kOverArchive:
       ReportError("refusing entry '%s' of '%s': %s", shownName.c_str(), archivePath,
-                  FateReason(plan.fate).c_str());
+                  FateReason(decision.fate).c_str());
       entryFailed = true;
       return;
   }
@@ -64,8 +64,8 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
   if (IsScrambled(entryName)) {
     ScrambleSaveData(blob.buffer, static_cast<std::uint32_t>(blob.length), kScrambleKey);
   }
-  planner->Count();
-  const bool written = WriteWholeFile(plan.outputPath.c_str(), blob);
+  rules->Count();
+  const bool written = WriteWholeFile(decision.outputPath.c_str(), blob);
   entries.FreeBlob(&blob);
   if (!written) {
     ReportError("cannot write '%s': %s", shownPath.c_str(), LastFailure().c_str());
@@ -75,11 +75,11 @@ void ExtractEntryToFile(Archive* archive, const char* entryName) {
 
 int UnpackArchive(const char* directory, const char* baseName) {
   return WithArchive(directory, baseName, [&](Archive& archive) {
-    EntryPlanner plans(directory, baseName);
-    planner = &plans;
+    EntryRules archiveRules(directory, baseName);
+    rules = &archiveRules;
     entryFailed = false;
     const std::int32_t fileCount = archive.ForEach(ExtractEntryToFile);
-    planner = nullptr;
+    rules = nullptr;
     PrintStatistics(archive.FileLength(), archive.TotalOriginalSize(), fileCount);
     return entryFailed ? kExitArchiveFailed : kExitOk;
   });

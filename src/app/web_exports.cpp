@@ -18,5 +18,9 @@ extern "C" const char* TovrelPlanFiles(const char* names) {
 // The browser's C++ runtime is built without exceptions, and its nothrow operator new then aborts the
 // whole run when memory runs out. The tool expects null there, to say which file did not fit and go on
 // with the next entry, as it does natively: these return what malloc returns (operator delete frees).
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size != 0 ? size : 1);
+}

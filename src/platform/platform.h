@@ -73,7 +73,7 @@ struct FoundFile {
 // or begins with `baseName` followed by '.': what the pattern <directory><baseName>.* finds. The base
 // is matched literally (wildcard characters match only themselves), with the letter-case rules of the
 // platform's file system, and the names come back sorted byte by byte. The temporary files of any run
-// of this tool (IsTempFileName) are never listed. Returns false, with `*found` empty, when the
+// of this tool (CreateTempFile) are never listed. Returns false, with `*found` empty, when the
 // directory cannot be searched or nothing matches.
 bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found);
 
@@ -95,11 +95,6 @@ std::FILE* CreateNewFile(const char* path);
 // The most temporaries (CreateTempFile) that may be live at once in one process.
 constexpr std::size_t kMaxLiveTemporaries = 8;
 
-// The environment variable that makes a run stop right after making its Nth temporary (N its decimal
-// value, counted from 1): raising SIGSTOP on POSIX, waiting for an interrupt on Windows. For tests
-// that interrupt a run at that point.
-constexpr char kStopAtTemporaryVariable[] = "TOVREL_STOP_AT_TEMPORARY";
-
 // Creates a new empty file under a unique name in the directory of `target` (so on its file system),
 // as CreateNewFile does, and stores its path in `*tempPath`. Its name has the form
 // "~tovrel-XXXXXXXX.tmp" with eight lower-case letters or digits, whatever `target` is called.
@@ -110,13 +105,6 @@ constexpr char kStopAtTemporaryVariable[] = "TOVREL_STOP_AT_TEMPORARY";
 // stays ignored, and one that comes while nothing is live does what it did before. Null when
 // kMaxLiveTemporaries are live already.
 std::FILE* CreateTempFile(const char* target, std::string* tempPath);
-
-// True when the file name `name` (without directory) has the form CreateTempFile gives.
-bool IsTempFileName(const char* name);
-
-// The temporary file name CreateTempFile tries for `seed`, mixed so that close seeds give unrelated
-// names (each implementation draws its own seeds).
-std::string TempFileName(std::uint64_t seed);
 
 // Sets aside room for `size` bytes in the new, empty `file`, which is about to be filled front to back
 // with exactly that many, so the system need not grow it piece by piece. Only a hint: where the system
@@ -137,12 +125,6 @@ bool MoveReplacing(const char* from, const char* to);
 // its life as a temporary either way. False when it is still there. LastFailure is left as it was: a
 // removal tidies up after another failure, and that one's reason is the one to report.
 bool RemoveFile(const char* path);
-
-// The pause in milliseconds before try number `attempt` (1 for the first retry) of a replacement or
-// removal that another program blocked, or -1 to give up: the pauses grow and add up to about two
-// seconds. `transient` says whether the failure was of the kind that passes (a sharing, lock or
-// access violation while another program holds the file); any other failure is final at once.
-int RetryPause(bool transient, int attempt);
 
 // The length of the open `file`, whatever its size (a 64-bit query on every platform); -1 when it
 // cannot be had. The stream position is left where it was.
@@ -170,19 +152,6 @@ void WriteText(std::FILE* stream, const std::string& text);
 // file dropped on Tovrel.exe in Explorer), writes a prompt to that console (not to stdout) and waits
 // for Enter so the report can be read; otherwise does nothing.
 void HoldConsoleIfOwned();
-
-// What HoldConsoleIfOwned knows of the console it may hold.
-struct ConsoleState {
-  unsigned long processCount;  // processes attached to the console; 0 for none or a failed query
-  bool stdinIsConsole;
-  bool stdoutIsConsole;
-  bool windowVisible;  // the console has a window, and it is visible
-  bool startedHidden;  // the process was started with SW_HIDE
-};
-
-// The rule HoldConsoleIfOwned follows: true only when the console has this process alone, neither
-// stdin nor stdout is redirected away from it, and a person can see its window.
-bool ShouldHoldConsole(const ConsoleState& console);
 
 }  // namespace tovrel
 

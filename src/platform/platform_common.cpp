@@ -1,8 +1,15 @@
-// The parts of the platform layer that make no system call, so every platform builds and tests the
-// same rules: the console hold, the retry schedule, and the names of temporary files.
+// The parts of the platform layer that do not depend on the system, so every platform builds and tests
+// the same rules: the latest failure's reason, how a path splits into its parts, the search for a
+// save's files once the system has read the directory, the console hold, the retry schedule, and the
+// names of temporary files.
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
+#include "platform/platform_test_helper.h"
 
 namespace tovrel {
 
@@ -14,7 +21,59 @@ constexpr std::size_t kTempRandomLength = 8;
 
 bool IsTempNameCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
+std::string& FailureText() {
+  static std::string text;
+  return text;
+}
+
 }  // namespace
+
+std::string LastFailure() { return FailureText(); }
+
+void RecordErrno(const char* otherwise) { FailureText() = errno != 0 ? std::strerror(errno) : otherwise; }
+
+void RecordFailure(const std::string& reason) { FailureText() = reason; }
+
+const char* FinalComponent(const char* path) {
+  const char* component = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (std::strchr(kPathSeparators, *p) != nullptr) component = p + 1;
+  }
+  return component;
+}
+
+const char* FindExtension(const char* name) {
+  const char* component = FinalComponent(name);
+  const char* dot = std::strrchr(component, '.');
+  return dot != nullptr ? dot : component + std::strlen(component);
+}
+
+bool SplitPath(const char* fullPath, PathParts* parts) {
+  // every separator is ASCII, and no byte of a UTF-8 sequence is, so a byte scan splits safely
+  const char* name = FinalComponent(fullPath);
+  if (name == fullPath) return false;
+  parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
+  parts->baseName.assign(name, static_cast<std::size_t>(FindExtension(name) - name));
+  return true;
+}
+
+bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found) {
+  found->clear();
+  std::vector<FoundFile> entries;
+  if (!ReadMatchingEntries(directory, baseName, &entries)) return false;
+  for (FoundFile& entry : entries) {
+    // another run's temporary is never a member, even one named like the base
+    if (!IsTempFileName(entry.name.c_str())) found->push_back(std::move(entry));
+  }
+  if (found->empty()) {
+    RecordFailure("no file matches");
+    return false;
+  }
+  // std::string orders by unsigned byte values, the same on every platform and locale
+  std::sort(found->begin(), found->end(),
+            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
+  return true;
+}
 
 bool ShouldHoldConsole(const ConsoleState& console) {
   // a count of 0 means no console or a failed query; 2 or more, a shell or another program shares it

@@ -17,23 +17,24 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
+#include "platform/platform_test_helper.h"
 
 namespace tovrel {
 
 const std::size_t kMaxPath = PATH_MAX;
+const char kPathSeparators[] = "/";
 
 namespace {
 
-std::string lastFailure;
-
 // Records the reason behind the failed system call that set errno.
 bool FailWithErrno() {
-  lastFailure = std::strerror(errno);
+  RecordErrno("an unknown failure");
   return false;
 }
 
 bool Fail(const char* reason) {
-  lastFailure = reason;
+  RecordFailure(reason);
   return false;
 }
 
@@ -115,7 +116,7 @@ void ArmInterrupts() {
 }
 
 // Lists `path` as live. Requires: the interrupts held, a free slot, and PathFits(path).
-void ListTemporary(const std::string& path) {
+void RegisterTemporary(const std::string& path) {
   ArmInterrupts();
   for (LiveTemporary& temporary : liveTemporaries) {
     if (temporary.live.load(std::memory_order_relaxed)) continue;
@@ -127,7 +128,7 @@ void ListTemporary(const std::string& path) {
 }
 
 // Strikes `path` off the list. Requires: the interrupts held.
-void UnlistTemporary(const char* path) {
+void ForgetTemporary(const char* path) {
   for (LiveTemporary& temporary : liveTemporaries) {
     if (!temporary.live.load(std::memory_order_relaxed) || std::strcmp(temporary.path, path) != 0) continue;
     temporary.live.store(false, std::memory_order_release);
@@ -194,49 +195,26 @@ bool IsDirectory(const char* path) {
   return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool SplitPath(const char* fullPath, PathParts* parts) {
-  const char* slash = std::strrchr(fullPath, '/');
-  if (slash == nullptr) return false;
-  const char* name = slash + 1;
-  parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
-  const char* dot = FindExtension(name);
-  parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
-  return true;
-}
-
-const char* FindExtension(const char* name) {
-  const char* slash = std::strrchr(name, '/');
-  const char* component = slash == nullptr ? name : slash + 1;
-  const char* dot = std::strrchr(component, '.');
-  return dot != nullptr ? dot : component + std::strlen(component);
-}
-
-bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found) {
-  found->clear();
+bool ReadMatchingEntries(const char* directory, const char* baseName, std::vector<FoundFile>* entries) {
   DIR* dir = opendir(directory);
-  if (dir == nullptr) return false;
+  if (dir == nullptr) return FailWithErrno();
   const std::size_t baseLength = std::strlen(baseName);
   const dirent* entry;
   while ((errno = 0, entry = readdir(dir)) != nullptr) {
     const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || IsTempFileName(name)) continue;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     // a literal prefix compare: '*', '?' and '[' in the base match only themselves
     if (std::strncmp(name, baseName, baseLength) != 0) continue;
     if (name[baseLength] != '\0' && name[baseLength] != '.') continue;
     const std::string fullPath = std::string(directory) + name;
     // a dangling link or an entry that vanished is not a directory; reading it will tell the rest
-    found->push_back(FoundFile{name, PathFits(fullPath) && IsDirectory(fullPath.c_str())});
+    entries->push_back(FoundFile{name, PathFits(fullPath) && IsDirectory(fullPath.c_str())});
   }
-  const bool readFailed = errno != 0;  // null with errno unset is the normal end
+  const int readError = errno;  // null with errno unset is the normal end
   (void)closedir(dir);
-  if (readFailed || found->empty()) {
-    found->clear();
-    return false;
-  }
-  // std::string orders by unsigned byte values, the same on every platform and locale
-  std::sort(found->begin(), found->end(),
-            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
-  return true;
+  if (readError == 0) return true;
+  errno = readError;
+  return FailWithErrno();
 }
 
 bool SamePath(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
@@ -305,7 +283,7 @@ std::FILE* CreateTempFile(const char* target, std::string* tempPath) {
       file = CreateNewFile(path.c_str());
       if (file == nullptr && errno != EEXIST) return nullptr;
       if (file != nullptr) {
-        ListTemporary(path);
+        RegisterTemporary(path);
         *tempPath = path;
       }
     }
@@ -332,7 +310,7 @@ bool MoveReplacing(const char* from, const char* to) {
   // once in place the file is no longer ours to remove; an interrupt waits until it is on disk
   InterruptsHeld held;
   if (std::rename(from, to) != 0) return FailWithErrno();
-  UnlistTemporary(from);
+  ForgetTemporary(from);
   SyncDirectoryOf(to);
   return true;
 }
@@ -340,7 +318,7 @@ bool MoveReplacing(const char* from, const char* to) {
 bool RemoveFile(const char* path) {
   InterruptsHeld held;
   const bool removed = unlink(path) == 0 || errno == ENOENT;
-  UnlistTemporary(path);  // given up either way: the caller has no more use for it
+  ForgetTemporary(path);  // given up either way: the caller has no more use for it
   return removed;
 }
 
@@ -361,12 +339,6 @@ bool FlushToDisk(std::FILE* file) {
   if (fsync(fileno(file)) != 0 && errno != EINVAL) return FailWithErrno();
   return true;
 }
-
-std::string LastFailure() { return lastFailure; }
-
-void RecordErrno(const char* otherwise) { lastFailure = errno != 0 ? std::strerror(errno) : otherwise; }
-
-void RecordFailure(const std::string& reason) { lastFailure = reason; }
 
 void WriteText(std::FILE* stream, const std::string& text) {
   (void)std::fwrite(text.data(), 1, text.size(), stream);

@@ -5,6 +5,8 @@
 // Ctrl+Break or closing the console window ends the run. The latest failure's reason is kept in this
 // file for LastFailure. <windows.h> stays inside this file.
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
+#include "platform/platform_test_helper.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -31,14 +33,9 @@ extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env
 namespace tovrel {
 
 const std::size_t kMaxPath = MAX_PATH;
+const char kPathSeparators[] = "\\/:";
 
 namespace {
-
-// The reason for the latest failure of this layer.
-std::string& FailureText() {
-  static std::string text;
-  return text;
-}
 
 // The `length` UTF-16 units at `wide` as UTF-8. A lone surrogate, which names may hold but Unicode
 // cannot spell, becomes '?': no Windows name holds a '?', so such a name fails where it is used
@@ -74,7 +71,7 @@ void RecordSystemFailure(DWORD code) {
   std::size_t end = length;
   while (end > 0 && std::wcschr(L" .\r\n", buffer[end - 1]) != nullptr) --end;
   const std::string text = ToUtf8(buffer, end);
-  FailureText() = text.empty() ? "system error " + std::to_string(code) : text;
+  RecordFailure(text.empty() ? "system error " + std::to_string(code) : text);
 }
 
 // The UTF-8 `text` as UTF-16. With `flags` MB_ERR_INVALID_CHARS, false when it is not valid UTF-8
@@ -93,17 +90,8 @@ bool ToWide(const std::string& text, std::wstring* wide, DWORD flags) {
 // `path` as the system's UTF-16 name. False, with the reason recorded, when it is not valid UTF-8.
 bool WidePath(const char* path, std::wstring* wide) {
   if (ToWide(path, wide, MB_ERR_INVALID_CHARS)) return true;
-  FailureText() = "the name is not valid UTF-8";
+  RecordFailure("the name is not valid UTF-8");
   return false;
-}
-
-// Just past the last '\', '/' or drive colon of `path`, or `path` itself when it has none.
-const char* FinalComponent(const char* path) {
-  const char* component = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') component = p + 1;
-  }
-  return component;
 }
 
 // Closes a search handle on every way out of the search loop.
@@ -160,7 +148,7 @@ std::FILE* StreamOver(HANDLE handle, int flags, const char* mode) {
 bool IsRegularFile(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
-    FailureText() = "it is not a regular file";
+    RecordFailure("it is not a regular file");
     return false;
   }
   if (GetFileInformationByHandle(handle, &info) == 0) {
@@ -168,7 +156,7 @@ bool IsRegularFile(HANDLE handle) {
     return false;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    FailureText() = "it is a directory";
+    RecordFailure("it is a directory");
     return false;
   }
   return true;
@@ -240,7 +228,7 @@ class LiveListHeld {
 
 // Lists the path `path`, which the system has just accepted. Requires: the lock held, a free slot,
 // and PathFits(path), so its UTF-16 form and terminator fit the slot.
-void ListTemporary(const std::string& path) {
+void RegisterTemporary(const std::string& path) {
   std::wstring wide;
   (void)ToWide(path, &wide, MB_ERR_INVALID_CHARS);
   for (LiveTemporary& temporary : liveTemporaries) {
@@ -253,7 +241,7 @@ void ListTemporary(const std::string& path) {
 }
 
 // Strikes `path` off the list. Requires: the lock held.
-void UnlistTemporary(const std::wstring& path) {
+void ForgetTemporary(const std::wstring& path) {
   for (LiveTemporary& temporary : liveTemporaries) {
     if (!temporary.live || path != temporary.path) continue;
     temporary.live = false;
@@ -357,7 +345,7 @@ bool MakeAbsolutePath(const char* path, std::string* out) {
     return false;
   }
   if (length >= MAX_PATH) {
-    FailureText() = "the path is too long";
+    RecordFailure("the path is too long");
     return false;
   }
   *out = ToUtf8(buffer, length);
@@ -376,30 +364,10 @@ bool IsDirectory(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool SplitPath(const char* fullPath, PathParts* parts) {
-  if (!PathFits(fullPath)) return false;
-  // every separator is ASCII, and no byte of a UTF-8 sequence is, so a byte scan splits safely
-  const char* name = FinalComponent(fullPath);
-  if (name == fullPath) return false;
-  const char* dot = FindExtension(fullPath);
-  parts->directory.assign(fullPath, static_cast<std::size_t>(name - fullPath));
-  parts->baseName.assign(name, static_cast<std::size_t>(dot - name));
-  return true;
-}
-
-const char* FindExtension(const char* name) {
-  // unlike PathFindExtension a space after the dot keeps the extension, so a save packs the same
-  // members here as on POSIX. A non-ASCII extension is its UTF-8 bytes, stored as they are
-  const char* component = FinalComponent(name);
-  const char* dot = std::strrchr(component, '.');
-  return dot != nullptr ? dot : component + std::strlen(component);
-}
-
-bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<FoundFile>* found) {
-  found->clear();
+bool ReadMatchingEntries(const char* directory, const char* baseName, std::vector<FoundFile>* entries) {
   const std::string pattern = std::string(directory) + baseName + ".*";
   if (!PathFits(pattern)) {
-    FailureText() = "the path is too long";
+    RecordFailure("the path is too long");
     return false;
   }
   std::wstring widePattern;
@@ -412,7 +380,6 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
     return false;
   }
   const std::size_t baseLength = wideBase.size();
-  bool searchFailed = false;
   for (;;) {
     const wchar_t* name = data.cFileName;
     const std::size_t nameLength = wcsnlen(name, sizeof data.cFileName / sizeof data.cFileName[0]);
@@ -422,29 +389,17 @@ bool ListMatchingFiles(const char* directory, const char* baseName, std::vector<
     if (!isDot && nameLength >= baseLength && (name[baseLength] == L'\0' || name[baseLength] == L'.') &&
         (baseLength == 0 || CompareStringOrdinal(name, static_cast<int>(baseLength), wideBase.c_str(),
                                                  static_cast<int>(baseLength), TRUE) == CSTR_EQUAL)) {
-      std::string utf8 = ToUtf8(name, nameLength);
-      // another run's temporary is never a member, even one named like the base
-      if (!IsTempFileName(utf8.c_str())) {
-        found->push_back(FoundFile{std::move(utf8), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-      }
+      const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entries->push_back(FoundFile{ToUtf8(name, nameLength), isDirectory});
     }
     if (FindNextFileW(search.Get(), &data) == 0) {
       // any end but the normal one would leave a member out unnoticed
       const DWORD error = GetLastError();
-      searchFailed = error != ERROR_NO_MORE_FILES;
-      if (searchFailed) RecordSystemFailure(error);
-      break;
+      if (error == ERROR_NO_MORE_FILES) return true;
+      RecordSystemFailure(error);
+      return false;
     }
   }
-  if (searchFailed || found->empty()) {
-    if (!searchFailed) FailureText() = "no file matches";
-    found->clear();
-    return false;
-  }
-  // std::string orders by unsigned byte values, the same on every platform and locale
-  std::sort(found->begin(), found->end(),
-            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
-  return true;
 }
 
 bool SamePath(const char* a, const char* b) {
@@ -466,7 +421,7 @@ bool SamePath(const char* a, const char* b) {
 std::FILE* OpenFile(const char* path, const char* mode) {
   const bool writable = std::strcmp(mode, "r+b") == 0;
   if (!writable && std::strcmp(mode, "rb") != 0) {
-    FailureText() = std::string("unsupported open mode ") + mode;
+    RecordFailure(std::string("unsupported open mode ") + mode);
     return nullptr;
   }
   std::wstring wide;
@@ -479,7 +434,7 @@ std::FILE* OpenFile(const char* path, const char* mode) {
     const DWORD error = GetLastError();
     // a directory is refused as "access denied", which would point the user the wrong way
     if (IsDirectory(path)) {
-      FailureText() = "it is a directory";
+      RecordFailure("it is a directory");
     } else {
       RecordSystemFailure(error);
     }
@@ -502,7 +457,7 @@ namespace {
 // CreateTempFile's search for a free name, listing the file it makes. Requires: the lock held.
 std::FILE* MakeTempFile(const char* target, std::string* tempPath) {
   if (liveCount == kMaxLiveTemporaries) {
-    FailureText() = "too many temporary files at once";
+    RecordFailure("too many temporary files at once");
     return nullptr;
   }
   const std::string directory(target, static_cast<std::size_t>(FinalComponent(target) - target));
@@ -517,13 +472,13 @@ std::FILE* MakeTempFile(const char* target, std::string* tempPath) {
     state += 0x9E3779B97F4A7C15u;
     const std::string path = directory + TempFileName(state);
     if (!PathFits(path)) {
-      FailureText() = "the path of a temporary file beside it would be too long";
+      RecordFailure("the path of a temporary file beside it would be too long");
       return nullptr;
     }
     DWORD error;
     std::FILE* file = CreateExclusive(path.c_str(), /*deletable=*/true, &error);
     if (file != nullptr) {
-      ListTemporary(path);
+      RegisterTemporary(path);
       *tempPath = path;
       return file;
     }
@@ -562,11 +517,11 @@ bool MoveReplacing(const char* from, const char* to) {
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     // the system would refuse these as "access denied" only after every retry
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      FailureText() = "the file is read-only";
+      RecordFailure("the file is read-only");
       return false;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      FailureText() = "it is a directory";
+      RecordFailure("it is a directory");
       return false;
     }
     // the new file keeps the old one's hidden and system marks, as it keeps its folder's permissions
@@ -578,7 +533,7 @@ bool MoveReplacing(const char* from, const char* to) {
     LiveListHeld held;
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
         0) {
-      UnlistTemporary(wideFrom);
+      ForgetTemporary(wideFrom);
       return ERROR_SUCCESS;
     }
     return GetLastError();
@@ -600,14 +555,14 @@ bool RemoveFile(const char* path) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
       }) == ERROR_SUCCESS;
   LiveListHeld held;
-  UnlistTemporary(wide);  // given up either way: the caller has no more use for it
+  ForgetTemporary(wide);  // given up either way: the caller has no more use for it
   return removed;
 }
 
 std::int64_t FileSize(std::FILE* file) {
   const HANDLE handle = HandleOf(file);
   if (handle == INVALID_HANDLE_VALUE) {
-    FailureText() = "the file has no system handle";
+    RecordFailure("the file has no system handle");
     return -1;
   }
   // 64 bits wide: ftell's long is 32 bits here and would wrap past 2 GiB
@@ -629,7 +584,7 @@ bool FlushToDisk(std::FILE* file) {
   }
   const HANDLE handle = HandleOf(file);
   if (handle == INVALID_HANDLE_VALUE) {
-    FailureText() = "the file has no system handle";
+    RecordFailure("the file has no system handle");
     return false;
   }
   // a console or a pipe has no disk behind it (and flushing a pipe would wait for its reader)
@@ -639,12 +594,6 @@ bool FlushToDisk(std::FILE* file) {
   RecordSystemFailure(GetLastError());
   return false;
 }
-
-std::string LastFailure() { return FailureText(); }
-
-void RecordErrno(const char* otherwise) { FailureText() = errno != 0 ? std::strerror(errno) : otherwise; }
-
-void RecordFailure(const std::string& reason) { FailureText() = reason; }
 
 void WriteText(std::FILE* stream, const std::string& text) {
   const HANDLE handle = HandleOf(stream);
