@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The fuzz lane: builds the libFuzzer targets with clang (AddressSanitizer, UndefinedBehaviorSanitizer)
-# in build-fuzz and runs each one for a bounded time on a scratch copy of its seed corpus; the
+# in build-fuzz and runs each one for a bounded time on a scratch copy of the seed corpus; the
 # repository's corpus is never written. Any crash, sanitizer report, leak or failed check fails the
 # lane; the input that caused it is kept in build-fuzz/artifacts/<target>/.
 #   FUZZ_SECONDS=1800 scripts/test-fuzz.sh       run each target for half an hour instead of a minute
@@ -27,7 +27,7 @@ for target in $targets; do
   corpus="$scratch/$target"
   artifacts="$root/build-fuzz/artifacts/$target"
   mkdir -p "$corpus" "$artifacts"
-  cp fuzz/corpus/"$target"/* "$corpus"/
+  cp fuzz/corpus/*.ssav "$corpus"/
   # libFuzzer exits non-zero on the first finding and writes the input to $artifacts
   # the tool's own lines would flood the log: libFuzzer keeps its reports and the sanitizers'
   if ! build-fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -close_fd_mask=3 \

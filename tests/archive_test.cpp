@@ -51,7 +51,8 @@ struct ArchiveTest : ::testing::Test {
 
 TEST_F(ArchiveTest, WritesAndReadsTheGoldenBytes) {
   // nothing there: an archive is made only when asked for
-  ASSERT_TRUE(!Archive(path.c_str(), /*create=*/false).IsOpen() && Archive(path.c_str(), true).IsOpen());
+  EXPECT_FALSE(Archive(path.c_str(), /*create=*/false).IsOpen());
+  ASSERT_TRUE(Archive(path.c_str(), /*create=*/true).IsOpen());
   EXPECT_EQ(ReadBytes(path), FromHex(kEmptyArchive));
   WriteBytes(path, "not an archive");
   Archive archive = Archive::StartNew(path.c_str());
@@ -64,11 +65,13 @@ TEST_F(ArchiveTest, WritesAndReadsTheGoldenBytes) {
   ASSERT_TRUE(archive.Save());
   EXPECT_EQ(ReadBytes(path), FromHex(kTwoEntryArchive));
   Archive reopened(path.c_str(), /*create=*/false);
-  EXPECT_TRUE(reopened.Contains(".sav") && !reopened.Contains(".sa"));
+  EXPECT_TRUE(reopened.Contains(".sav"));
+  EXPECT_FALSE(reopened.Contains(".sa"));
   EXPECT_EQ(Extracted(&reopened, ".sav") + Extracted(&reopened, ".txt"), "absent");  // empty, then absent
   // the longest name goes in from a file (that archive) and comes back out of the saved directory
   Archive copy = Archive::StartNew(dir.Path("b.ssav").c_str());
-  ASSERT_TRUE(copy.AddFile(longest.c_str(), path.c_str()) && copy.Save());
+  ASSERT_TRUE(copy.AddFile(longest.c_str(), path.c_str()));
+  ASSERT_TRUE(copy.Save());
   Archive again(dir.Path("b.ssav").c_str(), /*create=*/false);
   EXPECT_EQ(Extracted(&again, longest.c_str()), FromHex(kTwoEntryArchive));
 }
@@ -111,7 +114,9 @@ TEST_F(ArchiveTest, OpensOnlyWellFormedArchivesAndExtractsOnlyWholeStreams) {
       Archive archive(path.c_str(), create);
       EXPECT_EQ(archive.IsOpen() ? Extracted(&archive, ".txt") : "-", txt) << what;
       // checking the stream without keeping its bytes finds the same damage
-      EXPECT_TRUE(!archive.IsOpen() || archive.Verify(".txt") == (std::string(txt) != "!")) << what;
+      if (archive.IsOpen()) {
+        EXPECT_EQ(std::string(txt) != "!", archive.Verify(".txt")) << what;
+      }
       EXPECT_TRUE(archive.IsOpen() ? archive.Save() : ReadBytes(path) == bytes) << what;
     }
   }
@@ -149,7 +154,8 @@ TEST_F(ArchiveTest, FailedSaveLeavesTheOldFileAndEntriesThatStillExtract) {
   EXPECT_EQ(Extracted(&archive, ".jpg") + Extracted(&archive, ".a"), "abcmore");
   EXPECT_EQ(ReadBytes(path), old);
   Archive fresh = Archive::StartNew(dir.path().c_str());  // a folder where the new archive goes
-  EXPECT_TRUE(!fresh.Save() && fresh.IsOpen());
+  EXPECT_FALSE(fresh.Save());
+  EXPECT_TRUE(fresh.IsOpen());
   EXPECT_FALSE(Archive::StartNew(dir.Path("none/a.ssav").c_str()).Save());  // no folder for the temporary
   EXPECT_FALSE(Archive(dir.Path("none.ssav").c_str(), false).Save());       // nothing open, nothing saved
 }

@@ -47,7 +47,8 @@ TEST_F(BlockModeTest, PoolCarvesTaggedChunksBlockAfterBlockAndReusesTheLatestRel
   EXPECT_EQ(Alloc(19), got[2]);
   EXPECT_EQ(got[2][-1], 4);  // tag rewritten over the link
   for (const int i : {0, 1}) PoolFree(got[i]);
-  EXPECT_TRUE(Alloc(2) == got[1] && Alloc(1) == got[0]);  // last in, first out
+  EXPECT_EQ(Alloc(2), got[1]);  // last in, first out
+  EXPECT_EQ(Alloc(1), got[0]);
   EXPECT_EQ(PoolAlloc(256), nullptr);
 }
 

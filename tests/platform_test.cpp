@@ -2,7 +2,6 @@
 // folding and counting, literal matching in the save-file search, the temporaries' names, and the rules
 // for the console hold and for retries.
 #include "platform/platform.h"
-#include "platform/platform_test_helper.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform_test_helper.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +34,8 @@ TEST(PathTest, AbsolutePathsFoldAsTheSystemDoesAndFitAsItCounts) {
     std::string out;
     std::string expected = here + want;
     if (kWindows) std::replace(expected.begin(), expected.end(), '/', '\\');
-    EXPECT_TRUE(MakeAbsolutePath(in.c_str(), &out) && expected == out) << in << ": " << out;
+    EXPECT_TRUE(MakeAbsolutePath(in.c_str(), &out)) << in;
+    EXPECT_EQ(expected, out) << in;
   }
   // counted as the system counts: bytes on POSIX, UTF-16 units on Windows ("存" is 3 bytes, 1 unit)
   std::string wide;
@@ -72,7 +73,8 @@ TEST(PlatformTest, TheSearchIsLiteralAndTemporariesAreOurOwn) {
     EXPECT_EQ(dir.Path(FsPath(temp).filename().u8string()), temp);  // beside its target
     EXPECT_TRUE(IsTempFileName(FsPath(temp).filename().u8string().c_str())) << temp;
     EXPECT_EQ(nullptr, CreateNewFile(temp.c_str()));  // exclusive
-    EXPECT_TRUE(RemoveFile(temp.c_str()) && temps.insert(temp).second) << temp;
+    EXPECT_TRUE(RemoveFile(temp.c_str())) << temp;
+    EXPECT_TRUE(temps.insert(temp).second) << temp << " was made before";
   }
   for (const char* name : {"~tovrel-abc.tmp", "~tovrel-A123abcd.tmp", "~tovrel-0123abcD.tmp",
                            "~Tovrel-0123abcd.tmp", "~tovrel-0123abcd.tm"}) {

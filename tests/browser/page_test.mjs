@@ -46,7 +46,7 @@ function folder(name, files) {
   for (const [file, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, file), bytes ?? fs.readFileSync(path.join(root, 'examples', file)));
   return dir;
 }
-const corpus = (name) => fs.readFileSync(path.join(root, 'fuzz/corpus/archive_fuzz', name));
+const corpus = (name) => fs.readFileSync(path.join(root, 'fuzz/corpus', name));
 
 // What the native tool prints and makes for the save or archive `name` in `dir`, run as the page runs
 // it (an archive listed, then unpacked), paths written as the page's in-memory folder is ("/saves/").
