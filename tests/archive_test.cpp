@@ -61,6 +61,7 @@ TEST_F(ArchiveTest, WritesAndReadsTheGoldenBytes) {
        {std::pair{".sav", ""}, {".jpg", "abc"}, {".jpg", "newer"}, {longest.c_str(), "x"}})
     AddString(&archive, name, bytes);
   EXPECT_FALSE(archive.AddBlob((longest + "n").c_str(), Blob{}));
+  EXPECT_FALSE(archive.AddBlob(".neg", Blob{nullptr, -1}));  // refused before anything is allocated
   for (const char* name : {".jpg", longest.c_str(), ".absent"}) archive.Remove(name);
   ASSERT_TRUE(archive.Save());
   EXPECT_EQ(ReadBytes(path), FromHex(kTwoEntryArchive));

@@ -225,9 +225,12 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
                  {"t.ssav", "no archive here"},
                  {"none.ssav", FromHex(kEmptyArchive)},
                  {"huge.ssav", FromHex(kEmptyArchive)},
-                 {"abc.ssav", FromHex(kOneEntryArchive)}});
+                 {"abc.ssav", FromHex(kOneEntryArchive)},
+                 {"max.ssav", FromHex(kEmptyArchive)}});
   fs::create_directory(FsPath(dir.Path("d.sav")));
-  fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);  // sparse: one byte past the limit
+  // sparse: one byte past the limit, and the largest archive there may be (its length is the report's)
+  fs::resize_file(FsPath(dir.Path("huge.ssav")), std::uintmax_t{1} << 31);
+  fs::resize_file(FsPath(dir.Path("max.ssav")), (std::uintmax_t{1} << 31) - 1);
   // the arguments, the exit code, stdout after the banner, and what each error line names
   std::vector<std::tuple<std::string, int, std::string, std::vector<std::string>>> cases = {
       {"", 2, kUsage, {}},
@@ -241,6 +244,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
       {"huge.ssav", 3, "", {"huge.ssav': it is not a well-formed archive"}},
       {"none.ssav", 0, Report(0, 16, 0, "0.00"), {}},
       {"abc.ssav", 0, Report(1, 47, 3, "-1466.67"), {}},
+      {"max.ssav", 0, Report(0, 2147483647, 0, "0.00"), {}},
       {"-l abc.ssav",
        0,
        "Original  Stored  File\n       3      11  abc.txt\n       3      11  1 entry, 1 file to write\n",
@@ -276,6 +280,15 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
     EXPECT_EQ(
         std::make_pair(1, std::string("error: cannot write to standard output: No space left on device\n")),
         std::make_pair(full.exitCode, full.err));
+  }
+  if (!kWindows && !kSanitized) {  // a header that claims 2 GiB is refused before anything is allocated
+    std::string claims = FromHex(kEmptyArchive);
+    EncodeFixed32(&claims[4], 0x7FFFFFF0);
+    WriteBytes(dir.Path("claims.ssav"), claims);
+    const ToolResult r = Tool(dir.path(), "claims.ssav", kLowMemory);
+    EXPECT_EQ(3, r.exitCode);
+    ExpectLines(r.err, "error: ", {"claims.ssav': it is not a well-formed archive"});
+    fs::remove(FsPath(dir.Path("claims.ssav")));
   }
   EXPECT_EQ("abc", ReadBytes(dir.Path("abc.txt")));
   EXPECT_EQ(before + 1, Count(dir.path()));  // abc.txt
