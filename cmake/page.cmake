@@ -1,14 +1,16 @@
 # The browser build. The tool itself (main and the libraries, unchanged) becomes a WebAssembly module
-# that the page's worker starts afresh for every command, as the console starts a process; the page
-# (web/) is then put together with it into one self-contained HTML file, build/Tovrel.html.
-target_sources(tovrel PRIVATE src/app/web_exports.cpp)
+# that the page's worker starts afresh for every set of files a player gives, as the console starts a
+# process; the page (web/) is then put together with it into one self-contained HTML file,
+# build/Tovrel.html.
+target_sources(tovrel PRIVATE src/app/web_exports.cpp src/app/web_zip.cpp)
+target_link_libraries(tovrel PRIVATE minizip)
 set_target_properties(tovrel PROPERTIES OUTPUT_NAME tovrel-engine)
 target_link_options(tovrel PRIVATE
   -sMODULARIZE=1 -sEXPORT_NAME=createTovrel -sENVIRONMENT=worker
   # main runs only when the worker calls it, with the command's arguments; the runtime then exits and
   # flushes what was printed
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=1
-  "-sEXPORTED_FUNCTIONS=['_main','_TovrelPlanFiles']"
+  "-sEXPORTED_FUNCTIONS=['_main','_TovrelBanner','_TovrelPlan','_TovrelReads','_TovrelRunInTurn','_TovrelZip']"
   "-sEXPORTED_RUNTIME_METHODS=['callMain','ccall','FS']"
   # a save of many megabytes: memory grows as needed, and a refused allocation fails like a native one
   -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB

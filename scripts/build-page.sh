@@ -45,10 +45,18 @@ if [ -z "$zlib_dir" ]; then
     $sudo apt-get update -qq
   fi
   mkdir -p "$build/zlib"
-  # the version the native tool links against, where the mirror still has it; else the newest
-  installed=$(dpkg-query -W -f='${Version}' zlib1g 2>/dev/null || true)
-  (cd "$build/zlib" && { apt-get source -qq "zlib=$installed" >/dev/null 2>&1 || apt-get source -qq zlib >/dev/null; })
+  # the version the native tool links against, where the mirror has its source; else the newest one
+  # it has (a security suite's mirror may list sources it does not hold)
+  versions=$( { dpkg-query -W -f='${Version}\n' zlib1g 2>/dev/null || true
+                apt-cache showsrc zlib 2>/dev/null | sed -n 's/^Version: //p' | sort -Vr; } | awk 'NF && !seen[$0]++')
+  for version in $versions; do
+    if (cd "$build/zlib" && apt-get source -qq "zlib=$version" >/dev/null 2>&1); then break; fi
+  done
   zlib_dir=$(find "$build/zlib" -maxdepth 2 -name zlib.h -printf '%h\n' | head -n 1)
+  if [ -z "$zlib_dir" ]; then
+    echo "build-page: no version of zlib's source could be fetched (tried: $(echo $versions))" >&2
+    exit 1
+  fi
 fi
 echo "build-page: zlib from $zlib_dir"
 

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 . scripts/skip-lane.sh
 linux_build=${1:-build}
 
-packages=(cmake make g++ zlib1g-dev libgtest-dev emscripten dpkg-dev chromium firefox-esr webkit2gtk-driver xvfb xauth)
+packages=(cmake make g++ zlib1g-dev libgtest-dev emscripten dpkg-dev chromium firefox-esr webkit2gtk-driver xvfb xauth python3)
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 if ! bash scripts/install-deps.sh "${packages[@]}"; then
   skip_lane browser "cannot install ${packages[*]}"

@@ -203,10 +203,39 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
     EXPECT_EQ(expected, Describe(MakePlan(args)));
   }
   fs::current_path(before);
-  // the page's plan of the files it was given, any name written so that JSON reads it back
-  EXPECT_EQ(R"({"runs":[{"mode":"pack","target":"a.sav","args":["a.sav"]},)"
-            R"({"mode":"unpack","target":"q\"\\\u000a.ssav","args":["q\"\\\u000a.ssav"]}],"none":""})",
-            PlanFilesJson("a.sav/n.txt//q\"\\\n.ssav"));
+}
+
+// What the page is told of the files a player gave it, all in the one folder its runs happen in: their
+// plan as files given together (never a command line: no option, no archive's name), and, as the
+// folder is when it asks, the files each run reads.
+TEST(PageExportTest, PlansFilesGivenTogetherAndNamesWhatEachRunReads) {
+  ScratchDir dir;
+  WriteAll(dir,
+           {{"a.sav", "a"}, {"a.jpg", "j"}, {"a.old.sav", "o"}, {"b.ssav", ""}, {"n.txt", ""}, {"-l", ""}});
+  const fs::path before = fs::current_path();
+  fs::current_path(FsPath(dir.path()));
+  const char kNoArchive[] = "None of these files is an archive (.ssav).";
+  const char kNoRun[] = "None of these files is a save (.sav) or an archive (.ssav).";
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+      // any name written so that JSON reads it back
+      {"a.sav/n.txt/a.old.sav//q\"\\\n.ssav", "", R"("a.old.sav","a.sav","q\"\\\u000a.ssav")", ""},
+      {"a.sav/myarch", "", R"("a.sav")", ""},
+      {"-l/b.ssav/-t", "", R"("b.ssav")", ""},
+      {"a.sav/b.ssav/c.ssav", "list", R"("b.ssav","c.ssav")", ""},
+      {"a.sav/a.jpg", "test", "", kNoArchive},
+      {"n.txt/-l", "", "", kNoRun},
+  };
+  for (const auto& [names, inspection, runs, none] : cases) {
+    EXPECT_EQ("{\"runs\":[" + runs + "],\"none\":\"" + none + "\"}", PagePlanJson(names, inspection))
+        << names;
+  }
+  const std::string given = "a.sav/a.old.sav/a.jpg/b.ssav";
+  EXPECT_EQ(R"(["a.old.sav"])", PageReadsJson(given, "", 0));  // a save of its own
+  EXPECT_EQ(R"(["a.jpg","a.sav"])", PageReadsJson(given, "", 1));
+  EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "", 2));
+  EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "test", 0));
+  EXPECT_EQ("[]", PageReadsJson(given, "", 3));
+  fs::current_path(before);
 }
 
 // A failure or a notice is one whole line on stderr, however short.

@@ -1,13 +1,13 @@
-// The page: it takes the player's files, has the worker run the tool on them, shows what the tool
-// printed, exactly, and offers the files the tool made. Which file is a save, what belongs to it and
-// what an archive may write are the tool's decisions, never the page's.
+// The page: it takes the player's files, has the worker make every run the tool plans for them, shows
+// what the tool printed, exactly, and offers the files the runs made. Which file is a save, what
+// belongs to it, which runs there are and what each reads are the tool's decisions, never the page's:
+// it asks the engine.
 
 const $ = (id) => document.getElementById(id);
 
 const engine = URL.createObjectURL(new Blob([$('engine').textContent], { type: 'text/javascript' }));
 const waiting = new Map();
 let worker = null;
-let epoch = 0;  // counts the workers ended: a run begun under an earlier one is over
 let nextId = 0;
 
 function startWorker() {
@@ -28,7 +28,6 @@ function startWorker() {
 function endWorker(answer) {
   if (worker !== null) worker.terminate();
   worker = null;
-  ++epoch;
   waiting.forEach((resolve) => resolve(answer));
   waiting.clear();
 }
@@ -45,50 +44,36 @@ function ask(message, transfer = []) {
 
 // The engine's memory holds at most 2 GiB (its build sets so): a file of that size could never be
 // used, and a browser may refuse to read it or freeze trying. Such a file, or one the browser cannot
-// read, goes to the tool as its size alone, and the tool says why it cannot use it if it needs it.
+// read, goes to the tool without its bytes, and the tool says why it cannot use it if it needs it.
 const kMostBytes = 2 ** 31;
 
-// Reads `files` (File objects) on this thread, which every browser allows (a worker may be refused
-// a File from a page opened from disk), into {name, size, bytes} (no bytes: not read).
-function read(files) {
-  return Promise.all(files.map(async (file) => {
-    const { name, size } = file;
-    try {
-      return size < kMostBytes ? { name, size, bytes: new Uint8Array(await file.arrayBuffer()) } : { name, size };
-    } catch {
-      return { name, size };
-    }
-  }));
-}
-
-// Runs the tool once for each of `runs` (argument lists) on `files` (File objects), until a run fails;
-// resolves with each run's exit code, the lines it printed and the files it made, or with null when
-// the run was stopped.
-async function runTool(runs, files) {
-  const began = epoch;
-  const inputs = await read(files);
-  const answer = began === epoch
-    ? await ask({ request: 'run', runs, files: inputs }, inputs.flatMap(({ bytes }) => (bytes ? [bytes.buffer] : [])))
-    : { stopped: true };
-  if (answer.stopped) return null;
-  if (answer.failure) {
-    return [{ code: -1, printed: [{ stream: 'err', text: `error: ${answer.failure}\n` }], made: [] }];
+// The bytes of the File `file` as {name, bytes}, read on this thread, which every browser allows (a
+// worker may be refused a File from a page opened from disk); {name} alone when they cannot be had.
+async function read(file) {
+  const { name, size } = file;
+  try {
+    return size < kMostBytes ? { name, bytes: new Uint8Array(await file.arrayBuffer()) } : { name };
+  } catch {
+    return { name };
   }
-  return answer.results;
 }
 
-// Shows printed lines in `pre`, stderr lines marked as such.
-function show(pre, printed) {
+// Shows printed text in the console, stderr's apart from stdout's.
+function show(printed) {
   for (const { stream, text } of printed) {
-    const span = document.createElement('span');
-    span.textContent = text;
-    if (stream === 'err') span.className = text.startsWith('note: ') ? 'note' : 'error';
-    pre.append(span);
+    if (stream === 'out') {
+      $('console').append(text);
+    } else {
+      const span = document.createElement('span');
+      span.className = 'stderr';
+      span.textContent = text;
+      $('console').append(span);
+    }
   }
 }
 
-let offered = [];  // the files on offer: {name, bytes}
-let urls = [];  // the object URLs of files downloaded, released when the next run starts
+let offered = new Map();  // the files on offer: name -> bytes, in their last version
+let urls = [];  // the object URLs of files downloaded, released when the next files are taken
 
 // Hands `bytes` to the browser as a download named `name`. The copy a download needs is made only
 // when asked for.
@@ -102,90 +87,110 @@ function download(name, bytes) {
 
 function offer(made) {
   offered = made;
+  const names = [...made.keys()].sort();
   $('downloads').replaceChildren();
-  $('offer').hidden = made.length === 0;
-  for (const { name, bytes } of made) {
+  $('offer').hidden = names.length === 0;
+  for (const name of names) {
     const button = document.createElement('button');
     button.type = 'button';
     button.className = 'download';
     button.textContent = name;
-    button.addEventListener('click', () => download(name, bytes));
+    button.addEventListener('click', () => download(name, offered.get(name)));
     const size = document.createElement('span');
     size.className = 'size';
-    size.textContent = ` ${bytes.length.toLocaleString('en')} bytes`;
+    size.textContent = ` ${made.get(name).length.toLocaleString('en')} bytes`;
     const item = document.createElement('li');
     item.append(button, size);
     $('downloads').append(item);
   }
-  $('save-all').hidden = !('showDirectoryPicker' in window) || made.length === 0;
+  $('zip').hidden = names.length < 2;
+  $('save-all').hidden = !('showDirectoryPicker' in window) || names.length === 0;
+  $('replace').hidden = true;
+}
+
+// The zip's name says what it holds: its first file and how many more.
+function zipName(names) {
+  return names.length === 2 ? `${names[0]}-and-${names[1]}.zip` : `${names[0]}-and-${names.length - 1}-more.zip`;
 }
 
 function setBusy(busy, status) {
   document.body.classList.toggle('busy', busy);
   $('result').setAttribute('aria-busy', String(busy));
-  for (const input of document.querySelectorAll('input, button')) input.disabled = busy && input.id !== 'stop';
+  for (const control of document.querySelectorAll('input, button')) control.disabled = busy && control.id !== 'stop';
   $('stop').hidden = !busy;
   $('status').textContent = status;
 }
 
-// Makes the tool's `run` on `files` and shows the outcome. An unpack first shows what the archive holds,
-// as --list prints it, and needs the archive alone.
-async function convert(files, run) {
+let stopped = false;  // set by Stop while runs go on
+
+// Takes the files the player gave: makes every run the tool plans for them, in its order, each seeing
+// what the ones before it made, and offers every file made once all are done (or stopped).
+async function take(files) {
+  if (files.length === 0 || document.body.classList.contains('busy')) return;
   urls.forEach((url) => URL.revokeObjectURL(url));
   urls = [];
-  offer([]);
-  $('choose').hidden = true;
+  offer(new Map());
   $('result').hidden = false;
   $('console').replaceChildren();
-  setBusy(true, `Working on ${run.target}…`);
+  delete document.body.dataset.exitCode;
+  stopped = false;
+  const byName = new Map(files.map((file) => [file.name, file]));
+  const inspection = new FormData($('pick-form')).get('inspection') ?? '';
+  setBusy(true, 'Looking at the files…');
   const started = performance.now();
-  const results = run.mode === 'unpack'
-    ? await runTool([['--list', ...run.args], run.args], files.filter((file) => file.name === run.target))
-    : await runTool([run.args], files);
-  if (results === null) return;  // stopped: the page has said so
-  results.forEach(({ printed }, i) => {
-    if (i > 0) $('console').append('\n');
-    show($('console'), printed);
-  });
-  const last = results[results.length - 1];
-  offer(last.made);
-  const seconds = ((performance.now() - started) / 1000).toFixed(1);
-  setBusy(false, last.code === 0 ? `Done in ${seconds} s.`
-    : last.code < 0 ? 'Nothing was made: Tovrel could not run.' : `Tovrel ended with exit code ${last.code}.`);
-  document.body.dataset.exitCode = String(last.code);
-}
-
-// Takes the files the player gave: makes the one run the tool plans for them, or asks which.
-async function take(files) {
-  const answer = await ask({ request: 'plan', names: files.map((file) => file.name) });
-  const runs = answer.plan ? answer.plan.runs : [];
-  $('result').hidden = runs.length > 0;
-  $('choose').hidden = true;
+  const planned = await ask({ request: 'plan', files: [...byName.values()].map(({ name, size }) => ({ name, size })), inspection });
+  if (planned.stopped) {
+    finish(undefined, 'Stopped: nothing was made. Ready for the next files.', new Map());
+    return;
+  }
+  if (!planned.plan) {
+    finish(-1, `Tovrel could not start: ${planned.failure}`, new Map());
+    return;
+  }
+  show(planned.plan.printed);
+  const { runs } = planned.plan;
   if (runs.length === 0) {
     $('console').replaceChildren();
-    offer([]);
-    setBusy(false, answer.failure ? `Tovrel could not start: ${answer.failure}` : answer.plan.none);
+    finish(0, planned.plan.none, new Map());
     return;
   }
-  if (runs.length === 1) {
-    await convert(files, runs[0]);
-    return;
+  const made = new Map();
+  let highest = 0;
+  for (const [i, target] of runs.entries()) {
+    const doing = runs.length > 1 ? `${i + 1} of ${runs.length}: ${target}` : target;
+    setBusy(true, `Working on ${doing}…`);
+    const { reads } = await ask({ request: 'reads', index: i });
+    // a file an earlier run made is read in its new version, and stays on offer as it is
+    const inputs = await Promise.all((reads || []).filter((name) => made.has(name) || byName.has(name))
+      .map((name) => (made.has(name) ? { name, bytes: made.get(name).slice() } : read(byName.get(name)))));
+    const answer = stopped ? { stopped } : await ask({ request: 'run', index: i, files: inputs.filter(({ bytes }) => bytes) },
+      inputs.flatMap(({ bytes }) => (bytes ? [bytes.buffer] : [])));
+    if (answer.stopped) {
+      finish(undefined, runs.length > 1 ? `Stopped during ${doing}: nothing of it was made; what the runs before it made is kept.`
+        : 'Stopped: nothing was made. Ready for the next files.', made);
+      return;
+    }
+    if (answer.printed) show(answer.printed);
+    if (answer.failure) {
+      finish(-1, `Tovrel could not go on: ${answer.failure}`, made);
+      return;
+    }
+    for (const { name, bytes } of answer.made) {
+      made.delete(name);  // offered once, in its last version
+      made.set(name, bytes);
+    }
+    highest = Math.max(highest, answer.code);
   }
-  const list = $('targets');
-  list.replaceChildren();
-  runs.forEach((run, i) => {
-    const label = document.createElement('label');
-    const radio = document.createElement('input');
-    Object.assign(radio, { type: 'radio', name: 'target', value: String(i), checked: i === 0 });
-    label.append(radio, ` ${run.target} `, `(${run.mode})`);
-    list.append(label);
-  });
-  $('choose').hidden = false;
-  $('choice').onsubmit = (event) => {
-    event.preventDefault();
-    convert(files, runs[Number(new FormData($('choice')).get('target'))]);
-  };
-  list.querySelector('input').focus();
+  const seconds = ((performance.now() - started) / 1000).toFixed(1);
+  finish(highest, highest === 0 ? `Done in ${seconds} s.` : `Tovrel ended with exit code ${highest}.`, made);
+}
+
+// Ends the work on the files given: says `status`, offers `made`, and records the exit code (none when
+// the work was stopped).
+function finish(code, status, made) {
+  offer(made);
+  setBusy(false, status);
+  if (code !== undefined) document.body.dataset.exitCode = String(code);
 }
 
 // The files of a dropped folder, without its subfolders.
@@ -210,6 +215,8 @@ $('folder').addEventListener('change', (event) => {
   event.target.value = '';
   take(files);
 });
+// a folder can be chosen only where the browser's file input picks folders
+$('folder-button').hidden = !('webkitdirectory' in document.createElement('input'));
 document.addEventListener('dragover', (event) => {
   event.preventDefault();
   document.body.classList.add('dragging');
@@ -226,34 +233,75 @@ document.addEventListener('drop', async (event) => {
   take(folder ? await filesOf(folder) : [...event.dataTransfer.files]);
 });
 $('stop').addEventListener('click', () => {
+  stopped = true;
   endWorker({ stopped: true });
-  startWorker();
-  offer([]);
-  setBusy(false, 'Stopped: nothing was made. Ready for the next files.');
 });
+$('zip').addEventListener('click', async () => {
+  const names = [...offered.keys()].sort();
+  $('zip').disabled = true;
+  $('status').textContent = `Putting ${names.length} files into one .zip…`;
+  const files = names.map((name) => ({ name, bytes: offered.get(name).slice() }));
+  const answer = await ask({ request: 'zip', name: zipName(names), files }, files.map(({ bytes }) => bytes.buffer));
+  $('zip').disabled = false;
+  if (answer.bytes) {
+    download(zipName(names), answer.bytes);
+    $('status').textContent = `${zipName(names)} holds the ${names.length} files.`;
+  } else {
+    $('status').textContent = `Could not make the .zip: ${answer.failure || 'it was stopped'}`;
+  }
+});
+
+// Asks whether the files `names` already in the folder `folder` may be replaced; resolves true or false.
+function mayReplace(names, folder) {
+  $('replace-text').textContent = `The folder ${folder} already holds ${names.join(', ')}. Replace ${names.length === 1 ? 'it' : 'them'}?`;
+  $('replace').hidden = false;
+  $('replace-yes').focus();
+  return new Promise((resolve) => {
+    const answer = (yes) => () => {
+      $('replace').hidden = true;
+      resolve(yes);
+    };
+    $('replace-yes').onclick = answer(true);
+    $('replace-no').onclick = answer(false);
+  });
+}
+
 $('save-all').addEventListener('click', async () => {
   try {
     const folder = await window.showDirectoryPicker({ mode: 'readwrite' });
-    for (const { name, bytes } of offered) {
+    const names = [...offered.keys()].sort();
+    const there = [];
+    for (const name of names) {
+      try {
+        await folder.getFileHandle(name);
+        there.push(name);
+      } catch (error) {
+        if (error.name !== 'NotFoundError') throw error;
+      }
+    }
+    if (there.length > 0 && !(await mayReplace(there, folder.name))) {
+      $('status').textContent = `Nothing was saved into the folder ${folder.name}.`;
+      return;
+    }
+    for (const name of names) {
       const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(bytes);
+      await writable.write(offered.get(name));
       await writable.close();
     }
-    $('status').textContent = `Saved ${offered.length} file(s) into the folder ${folder.name}.`;
+    $('status').textContent = `Saved ${names.length} file(s) into the folder ${folder.name}.`;
   } catch (error) {
     if (error.name !== 'AbortError') $('status').textContent = `Could not save into the folder: ${error.message}`;
   }
 });
 
 // the version line, as --version prints it; it also tells that the engine runs
-startWorker();
-runTool([['--version']], []).then(([{ code, printed }]) => {
-  const line = printed.filter((p) => p.stream === 'out').pop();
+ask({ request: 'version' }).then(({ code, printed = [], failure }) => {
+  const line = printed.filter((p) => p.stream === 'out').map((p) => p.text).join('').trim().split('\n').pop();
   if (code === 0 && line) {
-    $('version').textContent = line.text.trim();
+    $('version').textContent = line;
   } else {
     $('result').hidden = false;
-    $('status').textContent = `Tovrel could not start: ${printed.map((p) => p.text).join('').replace(/^error: /, '').trim()}`;
+    $('status').textContent = `Tovrel could not start: ${failure || printed.map((p) => p.text).join('').trim()}`;
   }
   document.body.dataset.ready = 'true';
 });

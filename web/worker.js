@@ -1,20 +1,44 @@
 // The page's worker: it runs the tool, compiled to WebAssembly (createTovrel, defined just before this
-// script), away from the page's thread. Every request starts a fresh instance, as a console starts a
-// process: the request's files go into its in-memory folder, main runs with the request's arguments,
-// and back go the lines it printed (in order), its exit code and every file the run made or replaced.
+// script), away from the page's thread. One instance serves one set of files a player gives, as one
+// process serves a command line: their names go into its folder, and the tool's plan for them is made
+// one run at a time, each run's files supplied just before it runs. Back go the bytes it printed (in
+// order, stdout and stderr apart), its exit code and every file it made or replaced. The worker keeps
+// no file's bytes between runs: the page holds them, and a folder entry without bytes stands for each.
 'use strict';
 
 const kFolder = '/saves';
+const kEIO = 29;
 
-// A fresh instance of the tool whose printed lines are added to `printed`.
-async function start(printed) {
-  const tool = await createTovrel({
-    print: (line) => printed.push({ stream: 'out', text: `${line}\n` }),
-    printErr: (line) => printed.push({ stream: 'err', text: `${line}\n` }),
-  });
+let tool = null;  // the instance of the files being worked on
+let given = '';  // their names, '/'-joined, and what is to be done with them
+let inspection = '';
+let printed = [];  // what the current step printed: [{stream, bytes: [...]}]
+let seen = new Map();  // name -> the folder entry (node) each file had when last looked at
+
+// A byte the tool wrote to `stream`, kept in order with the other stream's.
+function capture(stream) {
+  return (byte) => {
+    if (byte === null) return;
+    const last = printed[printed.length - 1];
+    if (last && last.stream === stream) last.bytes.push(byte);
+    else printed.push({ stream, bytes: [byte] });
+  };
+}
+
+// What was printed since the last call, as text.
+function takePrinted() {
+  const decoder = new TextDecoder();
+  const text = printed.map(({ stream, bytes }) => ({ stream, text: decoder.decode(new Uint8Array(bytes)) }));
+  printed = [];
+  return text;
+}
+
+// A fresh instance of the tool, its output captured.
+async function start() {
+  const instance = await createTovrel({ stdout: capture('out'), stderr: capture('err') });
   // The in-memory file system grows a file by an eighth at a time once it passes 1 MiB: a 64 MiB
   // archive written in 16 KiB pieces would be copied some 35 times. Doubling copies it twice in all.
-  const memfs = tool.FS.filesystems && tool.FS.filesystems.MEMFS;
+  const memfs = instance.FS.filesystems && instance.FS.filesystems.MEMFS;
   if (memfs && memfs.expandFileStorage) {
     const expand = memfs.expandFileStorage;
     memfs.expandFileStorage = (node, wanted) => {
@@ -22,71 +46,106 @@ async function start(printed) {
       if (wanted > capacity) expand(node, Math.max(wanted, 2 * capacity));
     };
   }
-  return tool;
+  return instance;
 }
 
-// The tool's plan for the files `names` given together: the runs to make ({mode, target, args}) and,
-// when there is none, why.
-async function plan(names) {
-  const tool = await start([]);
-  return JSON.parse(tool.ccall('TovrelPlanFiles', 'string', ['string'], [names.join('/')]));
+// Makes the node of `name` stand for a file of `size` bytes it does not hold: its size shows, and
+// every read of it fails. The bytes it held, if any, are let go.
+function standIn(name, size) {
+  const { FS } = tool;
+  const { node } = FS.lookupPath(name);
+  node.contents = null;
+  node.usedBytes = size;
+  node.stream_ops = { ...node.stream_ops, read: () => { throw new FS.ErrnoError(kEIO); } };
 }
 
-// Runs the tool once with `args` in a folder holding `files` ({name, size, bytes}), which it may only
-// read. A file without bytes (the page could not read it) has its size, and every read of it fails.
-async function run(args, files) {
-  const printed = [];
-  const tool = await start(printed);
+// Gives the node of `name` the bytes `bytes`, used where they are.
+function fill(name, bytes) {
+  const { FS } = tool;
+  const { node } = FS.lookupPath(name);
+  node.stream_ops = FS.filesystems.MEMFS.ops_table.file.stream;
+  node.contents = bytes;
+  node.usedBytes = bytes.length;
+}
+
+// A new instance, its folder holding a stand-in for each of `files` ({name, size}), the banner printed,
+// and the tool's plan for them: {runs: [target...], none}.
+async function plan(files, chosen) {
+  tool = await start();
   const { FS } = tool;
   FS.mkdir(kFolder);
   FS.chdir(kFolder);
-  const before = new Map();
-  for (const { name, size, bytes } of files) {
-    FS.writeFile(name, bytes || new Uint8Array(0), { canOwn: true });  // the file uses the bytes where they are
-    const { node } = FS.lookupPath(name);
-    if (!bytes) {
-      node.usedBytes = size;
-      node.stream_ops = { ...node.stream_ops, read: () => { throw new FS.ErrnoError(29); } };  // EIO
-    }
-    before.set(name, node.id);
+  seen = new Map();
+  for (const { name, size } of files) {
+    FS.writeFile(name, new Uint8Array(0));
+    standIn(name, size);
+    seen.set(name, FS.lookupPath(name).node);
   }
-  const code = tool.callMain(args);
-  // made or replaced: a file the tool writes takes its name by a rename, so it is a new node
+  given = files.map(({ name }) => name).join('/');
+  inspection = chosen;
+  tool.ccall('TovrelBanner', null, [], []);
+  return { ...JSON.parse(tool.ccall('TovrelPlan', 'string', ['string', 'string'], [given, inspection])), printed: takePrinted() };
+}
+
+// Run `index` of the plan with `files` ({name, bytes}) in the folder: its exit code, what it printed
+// and the files it made ({name, bytes}), whose bytes leave the worker. Afterwards no file in the folder
+// holds its bytes.
+function run(index, files) {
+  const { FS } = tool;
+  for (const { name, bytes } of files) fill(name, bytes);
+  const code = tool.ccall('TovrelRunInTurn', 'number', ['string', 'string', 'number'], [given, inspection, index]);
   const made = [];
   for (const name of FS.readdir(kFolder)) {
     const { node } = FS.lookupPath(name);
-    if (FS.isFile(node.mode) && before.get(name) !== node.id) {
-      // the file's own bytes, handed over uncopied when the answer goes back; a file that grew by
-      // doubling may have room for twice its bytes, and only its bytes are kept
+    if (!FS.isFile(node.mode)) continue;
+    // made or replaced: a file the tool writes takes its name by a rename, so it is a new node
+    if (seen.get(name) !== node) {
+      // only its bytes: a file that grew by doubling may have room for twice as many
       const bytes = node.contents ? node.contents.subarray(0, node.usedBytes) : new Uint8Array(0);
       made.push({ name, bytes: bytes.length === bytes.buffer.byteLength ? bytes : bytes.slice() });
+      seen.set(name, node);
     }
+    if (node.contents) standIn(name, node.usedBytes);
   }
-  return { code, printed, made };
+  return { code, printed: takePrinted(), made };
 }
 
-// Runs the tool once for each of `runs` (argument lists) on `files` (as run takes them), each run in a
-// fresh instance, until one fails.
-async function runEach(runs, files) {
-  const results = [];
-  for (const args of runs) {
-    results.push(await run(args, files));
-    if (results[results.length - 1].code !== 0) break;
+// The files `files` ({name, bytes}) stored in one zip named `name`, in a fresh instance.
+async function zip(name, files) {
+  const zipper = await start();
+  const { FS } = zipper;
+  FS.mkdir(kFolder);
+  FS.chdir(kFolder);
+  for (const file of files) FS.writeFile(file.name, file.bytes, { canOwn: true });
+  if (!zipper.ccall('TovrelZip', 'number', ['string', 'string'], [`/${name}`, files.map((file) => file.name).join('/')])) {
+    throw new Error('the zip could not be written');
   }
-  return results;
+  return FS.readFile(`/${name}`);
 }
 
-self.onmessage = async ({ data: { id, request, runs, files, names } }) => {
+const buffersOf = (files) => [...new Set(files.map(({ bytes }) => bytes.buffer))];
+
+self.onmessage = async ({ data: { id, request, files, inspection: chosen, index, name } }) => {
   try {
-    if (request === 'plan') {
-      self.postMessage({ id, plan: await plan(names) });
-    } else {
-      const results = await runEach(runs, files);
-      const buffers = new Set(results.flatMap(({ made }) => made.map(({ bytes }) => bytes.buffer)));
-      self.postMessage({ id, results }, [...buffers]);
+    if (request === 'version') {
+      const versioned = await start();
+      const code = versioned.callMain(['--version']);
+      self.postMessage({ id, code, printed: takePrinted() });
+    } else if (request === 'plan') {
+      self.postMessage({ id, plan: await plan(files, chosen) });
+    } else if (request === 'reads') {
+      self.postMessage({ id, reads: JSON.parse(tool.ccall('TovrelReads', 'string', ['string', 'string', 'number'], [given, inspection, index])) });
+    } else if (request === 'run') {
+      const result = run(index, files);
+      self.postMessage({ id, ...result }, buffersOf(result.made));
+    } else if (request === 'zip') {
+      const bytes = await zip(name, files);
+      self.postMessage({ id, bytes }, [bytes.buffer]);
     }
   } catch (error) {
-    // the engine aborts when even a small allocation fails, or on a fault of its own
-    self.postMessage({ id, failure: String((error && error.message) || error) });
+    // the engine aborts when even a small allocation fails, or on a fault of its own: this instance is
+    // done for, and a new request starts another
+    tool = null;
+    self.postMessage({ id, failure: String((error && error.message) || error), printed: takePrinted() });
   }
 };

@@ -5,6 +5,8 @@
 #define TOVREL_APP_COMMANDS_H_
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace tovrel {
 
@@ -15,6 +17,12 @@ class Archive;
 // the save or a member unreadable, 3 the archive could not be created or saved. On failure the
 // previous archive at that path, if any, is left as it was.
 int PackSave(const char* directory, const char* baseName, const char* archiveName);
+
+// Fills `*members` with the names (without directory) of the files a pack of the save <directory><baseName>
+// into `archivePath` adds, in the order it adds them. With `noteLookAlikes` it prints a note for each
+// file named like the save that is not its own. False when the save's files cannot be listed.
+bool ListMembers(const char* directory, const char* baseName, const std::string& archivePath,
+                 bool noteLookAlikes, std::vector<std::string>* members);
 
 // Writes the entries of <directory><baseName>.ssav back into files beside it (three at most),
 // unscrambling the ".sav" entry, and prints the report. Returns 0, 1 when the archive's path is too

@@ -58,6 +58,28 @@ int AddMember(Archive* archive, const char* directory, const char* name, PackTot
 
 }  // namespace
 
+bool ListMembers(const char* directory, const char* baseName, const std::string& archivePath,
+                 bool noteLookAlikes, std::vector<std::string>* members) {
+  members->clear();
+  std::vector<FoundFile> found;
+  if (!ListMatchingFiles(directory, baseName, &found)) return false;
+  for (const FoundFile& file : found) {
+    switch (MemberFateOf(directory, baseName, file, archivePath)) {
+      case MemberFate::kAdd:
+        members->push_back(file.name);
+        break;
+      case MemberFate::kLookAlike:
+        if (noteLookAlikes) {
+          ReportNote("skipping '%s%s': not a file of the save '%s'", directory, file.name.c_str(), baseName);
+        }
+        break;
+      case MemberFate::kLeftOut:
+        break;
+    }
+  }
+  return true;
+}
+
 int PackSave(const char* directory, const char* baseName, const char* archiveName) {
   const std::string savePath = SavePath(directory, baseName);
   // a directory named like a save would pack into an empty archive over a good one
@@ -70,25 +92,16 @@ int PackSave(const char* directory, const char* baseName, const char* archiveNam
     ReportError("cannot pack into '%s': the path is longer than the system allows", archivePath.c_str());
     return kExitNotFound;
   }
-  std::vector<FoundFile> found;
-  if (!ListMatchingFiles(directory, baseName, &found)) {
+  std::vector<std::string> members;
+  if (!ListMembers(directory, baseName, archivePath, /*noteLookAlikes=*/true, &members)) {
     ReportError("cannot list the files of the save '%s%s' in '%s'", directory, baseName, directory);
     return kExitNotFound;
   }
 
   Archive archive = Archive::StartNew(archivePath.c_str());
   PackTotals totals;
-  for (const FoundFile& file : found) {
-    switch (MemberFateOf(directory, baseName, file, archivePath)) {
-      case MemberFate::kAdd:
-        break;
-      case MemberFate::kLookAlike:
-        ReportNote("skipping '%s%s': not a file of the save '%s'", directory, file.name.c_str(), baseName);
-        continue;
-      case MemberFate::kLeftOut:
-        continue;
-    }
-    const int code = AddMember(&archive, directory, file.name.c_str(), &totals);
+  for (const std::string& member : members) {
+    const int code = AddMember(&archive, directory, member.c_str(), &totals);
     if (code != kExitOk) return code;
   }
   if (!archive.Save()) {

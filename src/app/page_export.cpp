@@ -1,4 +1,4 @@
-// The page's questions, answered by the tool's own plan.
+// The page's questions, answered by the tool's own plan, naming rules and runner.
 #include "app/page_export.h"
 
 #include <algorithm>
@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/naming.h"
 #include "app/plan.h"
+#include "app/runner.h"
 #include "archive/archive_format.h"
 
 namespace tovrel {
@@ -32,29 +36,71 @@ std::string Json(const std::string& text) {
   return quoted + "\"";
 }
 
+// `texts` as a JSON array of strings.
+std::string JsonArray(const std::vector<std::string>& texts) {
+  std::string json = "[";
+  for (const std::string& text : texts) json += (json.size() > 1 ? "," : "") + Json(text);
+  return json + "]";
+}
+
+Inspection InspectionOf(const std::string& inspection) {
+  if (inspection == "list") return Inspection::kList;
+  if (inspection == "test") return Inspection::kTest;
+  return Inspection::kNone;
+}
+
+Plan PagePlan(const std::string& names, const std::string& inspection) {
+  std::vector<std::string> given;
+  for (std::size_t start = 0, end; start < names.size(); start = end + 1) {
+    end = std::min(names.find('/', start), names.size());
+    if (end > start) given.push_back(names.substr(start, end - start));
+  }
+  return MakeFilesPlan(given, InspectionOf(inspection));
+}
+
 // Why files given together make no run, as the page says it.
-std::string NoRunReason() {
+std::string NoRunReason(Inspection inspection) {
+  if (inspection != Inspection::kNone) {
+    return std::string("None of these files is an archive (") + kArchiveExtension + ").";
+  }
   return std::string("None of these files is a save (") + kSaveExtension + ") or an archive (" +
          kArchiveExtension + ").";
 }
 
 }  // namespace
 
-std::string PlanFilesJson(const std::string& names) {
-  std::vector<std::string> given;
-  for (std::size_t start = 0, end; start < names.size(); start = end + 1) {
-    end = std::min(names.find('/', start), names.size());
-    if (end > start) given.push_back(names.substr(start, end - start));
+std::string PagePlanJson(const std::string& names, const std::string& inspection) {
+  const Plan plan = PagePlan(names, inspection);
+  std::vector<std::string> targets;
+  for (const Run& run : plan.runs) targets.push_back(run.target.given);
+  return "{\"runs\":" + JsonArray(targets) +
+         ",\"none\":" + Json(plan.runs.empty() ? NoRunReason(InspectionOf(inspection)) : "") + "}";
+}
+
+std::string PageReadsJson(const std::string& names, const std::string& inspection, std::size_t index) {
+  const Plan plan = PagePlan(names, inspection);
+  std::vector<std::string> reads;
+  if (index < plan.runs.size() && plan.runs[index].target.resolved) {
+    const Run& run = plan.runs[index];
+    const PathParts& parts = run.target.parts;
+    if (run.mode == RunMode::kPack) {
+      const std::string archivePath = ArchivePath(parts.directory, parts.baseName);
+      // a save that cannot be listed reads nothing: its run says why
+      (void)ListMembers(parts.directory.c_str(), parts.baseName.c_str(), archivePath,
+                        /*noteLookAlikes=*/false, &reads);
+    } else if (run.mode != RunMode::kNothing) {
+      reads.push_back(parts.baseName + kArchiveExtension);
+    }
   }
-  const Plan plan = MakeFilesPlan(given, Inspection::kNone);
-  std::string json = "{\"runs\":[";
-  for (const Run& run : plan.runs) {
-    if (&run != &plan.runs.front()) json += ',';
-    const std::string target = Json(run.target.given);
-    json += std::string("{\"mode\":") + (run.mode == RunMode::kPack ? "\"pack\"" : "\"unpack\"") +
-            ",\"target\":" + target + ",\"args\":[" + target + "]}";
-  }
-  return json + "],\"none\":" + Json(plan.runs.empty() ? NoRunReason() : "") + "}";
+  return JsonArray(reads);
+}
+
+int PageRunInTurn(const std::string& names, const std::string& inspection, std::size_t index) {
+  const Plan plan = PagePlan(names, inspection);
+  if (index >= plan.runs.size()) return kExitUsage;
+  const int code = RunInTurn(plan, index);
+  (void)std::fflush(stdout);  // a "not found" line has no newline of its own
+  return code;
 }
 
 }  // namespace tovrel

@@ -1,18 +1,43 @@
-// What the browser page asks of the tool, so that the page never restates one of its rules, and what
-// the browser's runtime must do as the native one does. Built only into the browser's engine, beside
-// main, which the page runs once per command as a process of its own.
+// The engine's side of the browser page: the tool's answers to the page (page_export.h) as plain C
+// functions the page's worker calls, and what the browser's runtime must do as the native one does.
+// Built only into the browser's engine. One instance of the engine serves one set of files a player
+// gives, run by run, as one process serves a command line; texts returned live until the next call.
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 
+#include "app/console.h"
 #include "app/page_export.h"
 
-// The plan for the files the page was given, as PlanFilesJson gives it. The text lives until the next
-// call.
-extern "C" const char* TovrelPlanFiles(const char* names) {
-  static std::string json;
-  json = tovrel::PlanFilesJson(names);
-  return json.c_str();
+namespace {
+
+const char* Kept(std::string text) {
+  static std::string kept;
+  kept = std::move(text);
+  return kept.c_str();
+}
+
+}  // namespace
+
+// Prints the banner, as the tool does before anything else. Call it first: stdout then goes out line
+// by line, as on a console, so that the page shows it in order with stderr's lines.
+extern "C" void TovrelBanner() {
+  (void)std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  tovrel::PrintBanner();
+}
+
+extern "C" const char* TovrelPlan(const char* names, const char* inspection) {
+  return Kept(tovrel::PagePlanJson(names, inspection));
+}
+
+extern "C" const char* TovrelReads(const char* names, const char* inspection, int index) {
+  return Kept(tovrel::PageReadsJson(names, inspection, static_cast<std::size_t>(index)));
+}
+
+extern "C" int TovrelRunInTurn(const char* names, const char* inspection, int index) {
+  return tovrel::PageRunInTurn(names, inspection, static_cast<std::size_t>(index));
 }
 
 // The browser's C++ runtime is built without exceptions, and its nothrow operator new then aborts the

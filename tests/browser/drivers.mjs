@@ -6,6 +6,8 @@
 //   driver.open(url); driver.run(fn, ...args) -> what fn returns in the page (awaited);
 //   driver.give(selector, paths): files into a file input; driver.click(selector);
 //   driver.download(selector, name) -> the bytes offered when that button is clicked;
+//   driver.visible(selector) -> whether the element is rendered where a person could see it;
+//   driver.resize(width, height); driver.screenshot(file): a PNG of the page as it shows;
 //   driver.requests: every URL the page asked for, where the driver reports them (WebKit's go to
 //   `proxy` instead); driver.folders: whether the driver can pick a folder; driver.close().
 import assert from 'node:assert/strict';
@@ -19,9 +21,14 @@ const call = (fn, args) => `(${fn})(...${JSON.stringify(args)})`;
 // Where a driver reports no downloads: the page's own click on the link its button makes is caught,
 // and the bytes behind the link are read in the page.
 async function offered({ run, click }, selector, name) {
-  await run(() => { HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; }; });
+  await run(() => {
+    window.offered = undefined;
+    HTMLAnchorElement.prototype.click = function () { window.offered = [this.download, this.href]; };
+  });
   await click(selector);
   const [saved, url] = await run(async () => {
+    // a download the page makes first (a .zip) comes a while after the click
+    while (!window.offered) await new Promise((resolve) => setTimeout(resolve, 20));
     const reader = new FileReader();
     reader.readAsDataURL(await (await fetch(window.offered[1])).blob());
     return [window.offered[0], await new Promise((resolve) => { reader.onload = () => resolve(reader.result); })];
@@ -45,6 +52,9 @@ export const drivers = {
       run: (fn, ...args) => page.evaluate(call(fn, args)),
       give: (selector, paths) => page.setInputFiles(selector, paths),
       click: (selector) => page.click(selector),
+      visible: (selector) => page.isVisible(selector),
+      resize: (width, height) => page.setViewportSize({ width, height }),
+      screenshot: (file) => page.screenshot({ path: file }),
       async download(selector, name) {
         const [file] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
         assert.equal(file.suggestedFilename(), name);
@@ -65,6 +75,9 @@ export const drivers = {
       run: (fn, ...args) => page.evaluate(call(fn, args)),
       give: async (selector, paths) => (await page.$(selector)).uploadFile(...paths),
       click: (selector) => page.click(selector),
+      visible: async (selector) => (await page.$(selector)).isVisible(),
+      resize: (width, height) => page.setViewport({ width, height }),
+      screenshot: (file) => page.screenshot({ path: file }),
       download: (selector, name) => offered(driver, selector, name),
       close: () => browser.close(),
     };
@@ -96,6 +109,10 @@ export const drivers = {
       run: (fn, ...args) => browser.executeScript(`return ${call(fn, args)}`),
       give: async (selector, paths) => (await find(selector)).sendKeys(paths.join('\n')),
       click: async (selector) => (await find(selector)).click(),
+      visible: async (selector) => (await find(selector)).isDisplayed(),
+      // the window's outer size: its inner width comes out a little smaller, as on a phone's browser
+      resize: (width, height) => browser.manage().window().setRect({ width, height }),
+      screenshot: async (file) => fs.writeFileSync(file, await browser.takeScreenshot(), 'base64'),
       download: (selector, name) => offered(driver, selector, name),
       async close() {
         await browser.quit();

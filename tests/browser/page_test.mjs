@@ -1,7 +1,9 @@
 // End-to-end tests of Tovrel.html in each browser engine players use (drivers.mjs), each from disk
 // (file://) and from a local HTTP server. Files go in through the page's own inputs or a real drop;
 // what it offers is taken through its buttons and compared byte for byte, and what it prints line for
-// line, with what the native tool makes and prints for the same files.
+// line, with what the native tool makes and prints for the same files given together. What the page
+// shows is asked of the driver as it is rendered. Screenshots of each engine at phone and desktop width
+// go to TOVREL_SCREENSHOTS (default build-web/screenshots).
 //   TOVREL_PAGE=build-web/Tovrel.html TOVREL_TOOL=build/tovrel [TOVREL_ENGINES=chromium,webkit] \
 //     xvfb-run -a node --test tests/browser/
 import assert from 'node:assert/strict';
@@ -17,6 +19,7 @@ import { drivers } from './drivers.mjs';
 
 const root = path.resolve(import.meta.dirname, '../..');
 const toolPath = path.resolve(root, process.env.TOVREL_TOOL ?? 'build/tovrel');
+const shots = path.resolve(root, process.env.TOVREL_SCREENSHOTS ?? 'build-web/screenshots');
 const sample = ['autosave1.jpg', 'autosave1.sav', 'autosave1.txt'];
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'tovrel-page-'));
 const site = path.join(scratch, 'site');  // the pages, as opened from disk and as served
@@ -32,6 +35,7 @@ const server = http.createServer((request, response) => {
   return response.writeHead(200, { 'Content-Type': 'text/html' }).end(fs.readFileSync(file));
 }).on('connect', (request, socket) => socket.destroy(outside.push(request.url)));
 fs.mkdirSync(site);
+fs.mkdirSync(shots, { recursive: true });
 fs.copyFileSync(path.resolve(root, process.env.TOVREL_PAGE ?? 'build-web/Tovrel.html'), path.join(site, 'Tovrel.html'));
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 after(() => {
@@ -48,42 +52,49 @@ function folder(name, files) {
 }
 const corpus = (name) => fs.readFileSync(path.join(root, 'fuzz/corpus', name));
 
-// What the native tool prints and makes for the save or archive `name` in `dir`, run as the page runs
-// it (an archive listed, then unpacked), paths written as the page's in-memory folder is ("/saves/").
-function native(dir, name) {
+// What the native tool prints and makes for the files `names` of `dir` given together, after --list or
+// --test when `inspection` says so, paths written as the page's in-memory folder is ("/saves/").
+function native(dir, names, inspection = '') {
   const inodes = () => new Map(fs.readdirSync(dir).map((file) => [file, fs.statSync(path.join(dir, file)).ino]));
   const before = inodes();
-  const seen = { code: 0, out: [], err: '', offered: {} };
-  for (const args of name.endsWith('.ssav') ? [['--list', name], [name]] : [[name]]) {
-    const run = seen.code === 0 && spawnSync(toolPath, args, { cwd: dir, encoding: 'utf8' });
-    if (run) Object.assign(seen, { code: run.status, out: [...seen.out, run.stdout], err: seen.err + run.stderr });
-  }
-  for (const [file, inode] of inodes()) if (before.get(file) !== inode) seen.offered[file] = fs.readFileSync(path.join(dir, file));
+  const run = spawnSync(toolPath, [...(inspection ? [`--${inspection}`] : []), '--', ...names], { cwd: dir, encoding: 'utf8' });
+  const offered = {};
+  for (const [file, inode] of inodes()) if (before.get(file) !== inode) offered[file] = fs.readFileSync(path.join(dir, file));
   const local = (text) => text.replaceAll(`${dir}/`, '/saves/');
-  return { ...seen, out: local(seen.out.join('\n')), err: local(seen.err) };
+  return { code: run.status, out: local(run.stdout), err: local(run.stderr), offered };
 }
 
-// The page's state once it has stopped working: its status line, the exit code of the tool's last run,
-// what that printed (stdout and stderr apart), the targets it asks to choose from, the names of the
-// files it offers and whether the Stop button shows.
+// The members of the zip `bytes`: name -> {utf8: the flag that says the name is UTF-8, bytes}, as
+// Python's own zip module reads them.
+function unzipped(bytes) {
+  const file = path.join(scratch, 'offered.zip');
+  fs.writeFileSync(file, bytes);
+  const read = spawnSync('python3', ['-c', `import base64, json, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+print(json.dumps({i.filename: [bool(i.flag_bits & 0x800), base64.b64encode(z.read(i)).decode()] for i in z.infolist()}))`, file], { encoding: 'utf8' });
+  assert.equal(read.status, 0, read.stderr);
+  return Object.fromEntries(Object.entries(JSON.parse(read.stdout)).map(([name, [utf8, b64]]) => [name, { utf8, bytes: Buffer.from(b64, 'base64') }]));
+}
+
+// The page's state once it has stopped working, as its text shows it: its status line, the exit code of
+// its runs, what they printed (stdout and stderr apart) and the names of the files it offers.
 const state = () => ({
   status: document.getElementById('status').textContent,
   code: document.body.dataset.exitCode,
-  out: [...document.getElementById('console').childNodes].filter((n) => !n.className).map((n) => n.textContent).join(''),
-  err: [...document.querySelectorAll('#console .error, #console .note')].map((n) => n.textContent).join(''),
-  choices: document.getElementById('choose').hidden ? [] : [...document.querySelectorAll('#targets label')].map((l) => l.textContent.trim()),
+  out: [...document.getElementById('console').childNodes].filter((n) => n.nodeType === Node.TEXT_NODE).map((n) => n.textContent).join(''),
+  err: [...document.querySelectorAll('#console .stderr')].map((n) => n.textContent).join(''),
   offers: [...document.querySelectorAll('#downloads button')].map((button) => button.textContent),
-  stop: !document.getElementById('stop').hidden,
 });
 
 for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').split(',')) {
   describe(engine, () => {
     let driver;
+    let origin;  // 'file' or 'http'
     let base;  // where the site is: a file: or an http: URL ending in '/'
 
-    // Waits until `fn` (run in the page) is truthy.
-    async function until(fn) {
-      for (let waited = 0; !(await driver.run(fn)); waited += 50) {
+    // Waits until `fn` (run in the page, or here when `here`) is truthy.
+    async function until(fn, here = false) {
+      for (let waited = 0; !(await (here ? fn() : driver.run(fn))); waited += 50) {
         assert.ok(waited < 60000, `the page did not get there: ${fn}`);
         await new Promise((resolve) => setTimeout(resolve, 50));
       }
@@ -92,17 +103,31 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
       await driver.open(base + page);
       await until(() => document.body.dataset.ready === 'true');
     }
+    // Which of the page's controls a person sees.
+    async function shown() {
+      const seen = {};
+      for (const id of ['stop', 'offer', 'zip', 'save-all', 'replace']) seen[id] = await driver.visible(`#${id}`);
+      return seen;
+    }
+    // Screenshots of the page as it is now, at phone and desktop width (once per engine: over HTTP).
+    async function snap(what) {
+      if (origin !== 'http') return;
+      for (const width of [390, 1100]) {
+        await driver.resize(width, 900);
+        await driver.screenshot(path.join(shots, `${engine}-${width}-${what}.png`));
+      }
+    }
 
     // Does `act` (which gives the page files), waits for the page to stop working, and returns its
-    // state with the files it offers taken: {code, out, err, offered: {name: bytes}, ...}.
+    // state with the files it offers taken: {code, out, err, offered: {name: bytes}, shown, ...}.
     async function outcome(act) {
-      await driver.run(() => { delete document.body.dataset.exitCode; document.getElementById('status').textContent = ''; });
+      await driver.run(() => { document.getElementById('status').textContent = ''; });
       await act();
-      await until(() => !document.body.classList.contains('busy') && (document.getElementById('status').textContent || !document.getElementById('choose').hidden));
+      await until(() => !document.body.classList.contains('busy') && document.getElementById('status').textContent);
       const { offers, ...seen } = await driver.run(state);
       const offered = {};
       for (const [i, name] of offers.entries()) offered[name] = await driver.download(`#downloads li:nth-child(${i + 1}) button`, name);
-      return { ...seen, code: Number(seen.code ?? NaN), offered };
+      return { ...seen, code: Number(seen.code ?? NaN), offered, shown: await shown() };
     }
     const give = (selector, ...paths) => outcome(() => driver.give(selector, paths));
     // a real drop event carrying File objects read from disk (taken by an input of the test's own)
@@ -118,16 +143,60 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
     });
     // the page's outcome, reduced to what the native tool's is compared with
     const asTool = ({ code, out, err, offered }) => ({ code, out, err, offered });
+    const choose = (inspection) => driver.click(`input[name="inspection"][value="${inspection}"]`);
 
     const cases = {
       async 'packs the sample save into the very archive the native tool makes, and unpacks it back when dropped'() {
         const dir = folder('sample', Object.fromEntries(sample.map((name) => [name])));
-        assert.deepEqual(asTool(await give('#files', ...sample.map((name) => path.join(dir, name)))), native(dir, 'autosave1.sav'));
+        const packed = await give('#files', ...sample.map((name) => path.join(dir, name)));
+        assert.deepEqual(asTool(packed), native(dir, sample));
         for (const name of sample) fs.rmSync(path.join(dir, name));
         const unpacked = await drop(path.join(dir, 'autosave1.ssav'));
-        assert.deepEqual(asTool(unpacked), native(dir, 'autosave1.ssav'));
+        assert.deepEqual(asTool(unpacked), native(dir, ['autosave1.ssav']));
         assert.deepEqual(Object.keys(unpacked.offered).sort(), sample);
         for (const name of sample) assert.ok(unpacked.offered[name].equals(fs.readFileSync(path.join(root, 'examples', name))), name);
+        // one file, or three of one archive: a download each, and a .zip of them only when there are several
+        assert.deepEqual([packed.shown.zip, unpacked.shown.zip, unpacked.shown.stop], [false, true, false]);
+      },
+
+      async 'makes every run of two saves, an archive and a damaged archive, the damaged one stopping nothing, and zips what they made'() {
+        const files = { ...Object.fromEntries(sample.map((name) => [name])), 'Спасение.sav': 'вторая', 'Спасение.jpg': 'снимок',
+          'old.ssav': corpus('tool-sav-and-jpg.ssav'), 'bad.ssav': corpus('bad-stream-cut-by-eof.ssav') };
+        const dir = folder('several', files);
+        folder('several/sub', { 'autosave0.sav': 'zero' });  // a subfolder's save is not among the folder's files
+        const names = Object.keys(files);
+        const page = await give('#files', ...names.map((name) => path.join(dir, name)));
+        const folderPage = driver.folders ? await give('#folder', dir) : page;
+        const tool = native(dir, names);
+        for (const seen of [page, folderPage]) assert.deepEqual(asTool(seen), tool);
+        assert.equal(page.out.match(/^==> /gm).length, 4);
+        assert.equal(page.code, 3);  // the damaged archive's, the highest
+        await snap('done');
+        const zip = unzipped(await driver.download('#zip', 'autosave1.ssav-and-3-more.zip'));
+        assert.deepEqual(Object.keys(zip).sort(), Object.keys(tool.offered).sort());
+        for (const [name, { utf8, bytes }] of Object.entries(zip)) {
+          assert.ok(utf8, `${name}: no UTF-8 flag`);
+          assert.ok(bytes.equals(tool.offered[name]), name);
+        }
+        assert.ok('Спасение.ssav' in zip);
+      },
+
+      async 'lists and tests archives as the tool does, intact or damaged, and offers nothing'() {
+        const dir = folder('look', { 'old.ssav': corpus('tool-sav-and-jpg.ssav'), 'bad.ssav': corpus('bad-stream-cut-by-eof.ssav'), 'a.sav': 'not looked at' });
+        const names = ['old.ssav', 'bad.ssav', 'a.sav'];
+        for (const inspection of ['list', 'test']) {
+          await choose(inspection);
+          const seen = await give('#files', ...names.map((name) => path.join(dir, name)));
+          assert.deepEqual(asTool(seen), native(dir, ['bad.ssav', 'old.ssav'], inspection), inspection);
+          assert.deepEqual([seen.offered, seen.shown.offer], [{}, false], inspection);
+        }
+        await snap('failed');
+        // and says so when none of them is an archive
+        const none = await give('#files', path.join(dir, 'a.sav'));
+        assert.deepEqual([none.status, none.out, none.offered], ['None of these files is an archive (.ssav).', '', {}]);
+        await choose('');
+        const nothing = await give('#files', path.join(root, 'examples', 'autosave1.txt'));
+        assert.equal(nothing.status, 'None of these files is a save (.sav) or an archive (.ssav).');
       },
 
       async 'refuses damaged, hostile and too large archives and saves as the tool does, offering only what it wrote'() {
@@ -140,36 +209,55 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
           fs.truncateSync(folder('hostile', { [name]: '' }) + `/${name}`, size);  // sparse
         }
         for (const name of ['bad.ssav', 'h.ssav', 'five.ssav', 'big.sav', 'big.ssav']) {
-          assert.deepEqual(asTool(await give('#files', path.join(dir, name))), native(dir, name), name);
+          assert.deepEqual(asTool(await give('#files', path.join(dir, name))), native(dir, [name]), name);
         }
         // the largest file the tool reads does not fit in the engine's memory (the native tool's does)
         const max = await give('#files', path.join(dir, 'max.sav'));
         assert.deepEqual([max.code, max.err], [1, "error: cannot read '/saves/max.sav': not enough memory for its 2147483647 bytes\n"]);
       },
 
-      async 'asks which save or archive to convert when given several, of the files or of a folder, and says when there is none'() {
-        const dir = folder('several', { 'autosave1.sav': null, 'autosave1.jpg': null, 'autosave2.sav': 'two', 'old.ssav': corpus('tool-sav-and-jpg.ssav') });
-        folder('several/sub', { 'autosave0.sav': 'zero' });
-        const choices = ['autosave1.sav (pack)', 'autosave2.sav (pack)', 'old.ssav (unpack)'];
-        assert.deepEqual((await give('#files', ...['autosave1.sav', 'autosave1.jpg', 'autosave2.sav', 'old.ssav'].map((f) => path.join(dir, f)))).choices, choices);
-        if (driver.folders) assert.deepEqual((await give('#folder', dir)).choices, choices);  // not the subfolder's save
-        const chosen = await outcome(async () => {
-          await driver.click('#targets label:nth-child(2) input');
-          await driver.click('#choice button');
-        });
-        assert.deepEqual(asTool(chosen), native(dir, 'autosave2.sav'));
-        // and says so when none of them is a save or an archive
-        const none = await give('#files', path.join(dir, 'autosave1.jpg'));
-        assert.deepEqual([none.status, none.out, none.offered], ['None of these files is a save (.sav) or an archive (.ssav).', '', {}]);
+      async 'shows Stop only while runs go on, and stopping keeps what the runs before made'() {
+        const dir = folder('stop', { 'big.sav': randomBytes(64 << 20), 'autosave1.sav': null });
+        await snap('idle');
+        assert.deepEqual(await shown(), { stop: false, offer: false, zip: false, 'save-all': false, replace: false });
+        await driver.give('#files', [path.join(dir, 'autosave1.sav'), path.join(dir, 'big.sav')]);
+        await until(async () => (await driver.visible('#stop')) && (await driver.run(() => document.getElementById('status').textContent.includes('2 of 2'))), true);
+        await snap('busy');
+        const stopped = await outcome(() => driver.click('#stop'));
+        assert.equal(stopped.status, 'Stopped during 2 of 2: big.sav: nothing of it was made; what the runs before it made is kept.');
+        assert.deepEqual(stopped.shown.stop, false);
+        fs.rmSync(path.join(dir, 'big.sav'));
+        assert.deepEqual(stopped.offered, native(dir, ['autosave1.sav']).offered);
+        assert.deepEqual(asTool(await give('#files', path.join(dir, 'autosave1.sav'))), native(dir, ['autosave1.sav']));
       },
 
-      async 'stops a long pack at once, makes nothing, and packs the next save'() {
-        const dir = folder('stop', { 'big.sav': randomBytes(64 << 20), 'autosave1.sav': null });
-        await driver.give('#files', [path.join(dir, 'big.sav')]);
-        await until(() => !document.getElementById('stop').hidden);
-        const stopped = await outcome(() => driver.click('#stop'));
-        assert.deepEqual([stopped.status, stopped.offered, stopped.stop], ['Stopped: nothing was made. Ready for the next files.', {}, false]);
-        assert.deepEqual(asTool(await give('#files', path.join(dir, 'autosave1.sav'))), native(dir, 'autosave1.sav'));
+      async 'saves into a folder only where the browser can, naming the files it would replace and asking first'() {
+        assert.equal(await driver.visible('#save-all'), false);  // nothing on offer yet
+        const dir = folder('folder', { 'a.sav': 'a', 'b.sav': 'b' });
+        const natively = await give('#files', path.join(dir, 'a.sav'), path.join(dir, 'b.sav'));
+        assert.equal(natively.shown['save-all'], engine === 'chromium');  // the one engine with a folder picker
+        // a folder picker of the test's own, whose folder holds a.ssav already
+        await driver.run(() => {
+          window.written = [];
+          window.showDirectoryPicker = async () => ({
+            name: 'Saves',
+            async getFileHandle(name, { create } = {}) {
+              if (!create && name !== 'a.ssav') throw new DOMException(`${name} is not there`, 'NotFoundError');
+              return { createWritable: async () => ({ write: async (bytes) => window.written.push([name, bytes.length]), close: async () => {} }) };
+            },
+          });
+        });
+        await give('#files', path.join(dir, 'a.sav'), path.join(dir, 'b.sav'));
+        for (const [answer, status, written] of [['#replace-no', 'Nothing was saved into the folder Saves.', []],
+          ['#replace-yes', 'Saved 2 file(s) into the folder Saves.', [['a.ssav', 45], ['b.ssav', 45]]]]) {
+          await driver.click('#save-all');
+          await until(() => driver.visible('#replace'), true);
+          assert.equal(await driver.run(() => document.getElementById('replace-text').textContent), 'The folder Saves already holds a.ssav. Replace it?');
+          await driver.click(answer);
+          await until(() => document.getElementById('status').textContent.startsWith('Saved') || document.getElementById('status').textContent.startsWith('Nothing'));
+          assert.deepEqual(await driver.run(() => [document.getElementById('status').textContent, window.written]), [status, written]);
+          assert.equal(await driver.visible('#replace'), false);
+        }
       },
 
       async 'says that the engine could not start, rather than waiting for ever'() {
@@ -186,12 +274,14 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
       driver = await drivers[engine]({ proxy: `127.0.0.1:${server.address().port}` });
     });
     after(() => driver?.close());
-    for (const origin of ['file', 'http']) {
+    for (const from of ['file', 'http']) {
       for (const [name, body] of Object.entries(cases)) {
-        test(`${origin}: ${name}`, async () => {
-          base = origin === 'file' ? `${pathToFileURL(site).href}/` : `http://127.0.0.1:${server.address().port}/`;
+        test(`${from}: ${name}`, async () => {
+          origin = from;
+          base = from === 'file' ? `${pathToFileURL(site).href}/` : `http://127.0.0.1:${server.address().port}/`;
           fs.rmSync(path.join(scratch, 'cases'), { recursive: true, force: true });
           driver.requests.length = outside.length = 0;
+          await driver.resize(1100, 900);
           await open('Tovrel.html');
           assert.match(await driver.run(() => document.getElementById('version').textContent), /^Tovrel \d/);
           await body();
