@@ -8,7 +8,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-env.sh
-root=$(pwd)
 exe=$(cd "${1:-build-mingw}" && pwd)/Tovrel.exe
 linux_tool=$(cd "${2:-build}" && pwd)/tovrel
 for tool in "$exe" "$linux_tool"; do
