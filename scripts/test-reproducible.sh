@@ -2,10 +2,10 @@
 # The reproducibility lane: clones the commit at HEAD twice, into folders of different names and depths,
 # and runs scripts/release.sh in each clone: the second run later, in another time zone and locale and
 # with umask 077. The two dist/ folders must be identical, byte for byte (diffoscope shows where they
-# are not), and hold what docs/development.md says. Only the downloads are built, and zlib's source for the page
-# comes from the browser lane's build-web/zlib when it is there. Installs what is missing first; when
-# that cannot be done it prints a "skipped" line and exits 0 (or fails, under TOVREL_REQUIRE_ALL_LANES=1:
-# scripts/skip-lane.sh). Any other failure fails the lane.
+# are not), and hold what docs/development.md says. Only the downloads are built, and zlib's source for
+# the page comes from the browser lane's build-web/zlib when it is there. Installs what is missing
+# first; when that cannot be done it prints a "skipped" line and exits 0 (or fails, under
+# TOVREL_REQUIRE_ALL_LANES=1: scripts/skip-lane.sh). Any other failure fails the lane.
 # Usage: scripts/test-reproducible.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

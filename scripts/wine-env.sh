@@ -12,8 +12,9 @@ wine_settings() {
   export LC_ALL=C.UTF-8
 }
 
-# wine_prefix_create DIR LANE: a fresh prefix in DIR (which must not hold one yet), exported as
-# WINEPREFIX; fails with one line naming LANE when Wine cannot set it up
+# wine_prefix_create DIR LANE: a fresh prefix in DIR, exported as WINEPREFIX; fails with one line
+# naming LANE when Wine cannot set it up. DIR is a scratch folder of the run's, deleted again by
+# wine_prefix_remove: Wine needs a home it can write to, and the user's own prefix stays out of tests.
 wine_prefix_create() {
   wine_settings
   export WINEPREFIX=$1
