@@ -4,10 +4,10 @@
 # both print the same stdout for the same commands, once Windows line ends are read as "\n" and the
 # absolute path in the not-found message is cut down to its directory-free tail.
 # Usage: scripts/cross_check.sh [WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]]   (defaults: build-mingw, build)
-# Uses $WINEPREFIX when set, else a fresh prefix of its own.
+# Uses $WINEPREFIX when set, else a fresh prefix of its own (scripts/wine-env.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
+. scripts/wine-env.sh
 exe=$(cd "${1:-build-mingw}" && pwd)/Tovrel.exe
 linux_tool=$(cd "${2:-build}" && pwd)/tovrel
 for tool in "$exe" "$linux_tool"; do
@@ -18,18 +18,9 @@ for tool in "$exe" "$linux_tool"; do
 done
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tovrel-cross.XXXXXX")
-export WINEDEBUG=-all
-own_prefix=0
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX="$scratch/wine" WINEDLLOVERRIDES="mscoree,mshtml="
-  own_prefix=1
-fi
 failures=0
 cleanup() {
-  if [ "$own_prefix" -eq 1 ]; then
-    timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
-  fi
+  wine_prefix_remove
   if [ "$failures" -eq 0 ]; then
     rm -rf "$scratch"
   else
@@ -37,6 +28,12 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+# the caller's prefix (the Windows lane's), or a fresh one of this run's own
+if [ -n "${WINEPREFIX:-}" ]; then
+  wine_settings
+else
+  wine_prefix_create "$scratch/wine" cross-check
+fi
 
 fail() {
   echo "cross-check: FAIL: $*" >&2

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds every download from the committed sources into dist/: the Windows ZIP (Tovrel.exe and the page
-# in bin/, README.md and LICENSE), the Linux tarball (the static bin/tovrel, README.md and LICENSE), the
-# page alone, and SHA256SUMS. The commit at HEAD is exported with `git archive` into build-release/ and
-# built there from scratch, so uncommitted changes never reach dist/ (a warning on stderr says when there
-# are some). One commit gives the same bytes in any folder, at any time, in any time zone, locale or umask.
+# Builds every download from the committed sources into dist/: the Windows ZIP (Tovrel.exe, the page,
+# README.md and LICENSE in one folder), the Linux tarball (the static bin/tovrel, README.md and
+# LICENSE), the page alone, and SHA256SUMS. The commit at HEAD is exported with `git archive` into
+# build-release/ and built there from scratch, so uncommitted changes never reach dist/ (a warning on
+# stderr says when there are some). One commit gives the same bytes in any folder, at any time, in any
+# time zone, locale or umask.
 # Installs what is missing first. Exits non-zero when anything fails; dist/ is then left as it was.
 # Usage: scripts/release.sh
 set -euo pipefail

@@ -2,10 +2,10 @@
 # The reproducibility lane: clones the commit at HEAD twice, into folders of different names and depths,
 # and runs scripts/release.sh in each clone: the second run later, in another time zone and locale and
 # with umask 077. The two dist/ folders must be identical, byte for byte (diffoscope shows where they
-# are not), and hold what the README says. Only the downloads are built, and zlib's source for the page
-# comes from the browser lane's build-web/zlib when it is there. Installs what is missing first; when
-# that cannot be done it prints a "skipped" line and exits 0 (or fails, under TOVREL_REQUIRE_ALL_LANES=1:
-# scripts/skip-lane.sh). Any other failure fails the lane.
+# are not), and hold what docs/development.md says. Only the downloads are built, and zlib's source for
+# the page comes from the browser lane's build-web/zlib when it is there. Installs what is missing
+# first; when that cannot be done it prints a "skipped" line and exits 0 (or fails, under
+# TOVREL_REQUIRE_ALL_LANES=1: scripts/skip-lane.sh). Any other failure fails the lane.
 # Usage: scripts/test-reproducible.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,7 +58,7 @@ if ! diff -r "$first/dist" "$second/dist" >"$scratch/diff" 2>&1; then
   fail "two releases of commit ${commit:0:12} differ"
 fi
 
-# the four files, the checksums right, and each package holding the files the README names
+# the four files, the checksums right, and each package holding the files docs/development.md names
 dist=$first/dist
 version=$(sed -n 's/^.*  Tovrel-\([0-9.]*\)\.html$/\1/p' "$dist/SHA256SUMS")
 held=$(cd "$dist" && ls | tr '\n' ' ')
@@ -67,7 +67,7 @@ expected="SHA256SUMS Tovrel-$version-win64.zip Tovrel-$version.html tovrel-$vers
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS fails in dist/"
 win=Tovrel-$version-win64
 members=$(unzip -Z1 "$dist/$win.zip" | tr '\n' ' ')
-[ "$members" = "$win/LICENSE $win/README.md $win/bin/Tovrel.exe $win/bin/Tovrel.html " ] ||
+[ "$members" = "$win/LICENSE $win/README.md $win/Tovrel.exe $win/Tovrel.html " ] ||
   fail "$win.zip holds: $members"
 linux=tovrel-$version-linux-$(uname -m)
 members=$(tar -tzf "$dist/$linux.tar.gz" | tr '\n' ' ')
@@ -78,7 +78,7 @@ tar -xzf "$dist/$linux.tar.gz" -C "$scratch/unzipped"
 for file in "$win/README.md" "$win/LICENSE" "$linux/README.md" "$linux/LICENSE"; do
   git show "$commit:$(basename "$file")" | cmp -s - "$scratch/unzipped/$file" || fail "$file is not the commit's"
 done
-cmp -s "$dist/Tovrel-$version.html" "$scratch/unzipped/$win/bin/Tovrel.html" ||
+cmp -s "$dist/Tovrel-$version.html" "$scratch/unzipped/$win/Tovrel.html" ||
   fail "the page in $win.zip is not Tovrel-$version.html"
 
 echo "reproducible: both releases gave these identical files:"

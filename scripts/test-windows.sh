@@ -2,14 +2,15 @@
 # The Windows lane: cross-builds Tovrel.exe and the tests with MinGW-w64 in build-mingw (warnings as
 # errors), checks that the exe imports exactly KERNEL32.dll and msvcrt.dll and that its PE header has no
 # time stamp and its version resource the project's version and copyright, runs the whole test suite
-# under Wine in a fresh prefix, then the cross-platform check against the Linux build (build/, or the
-# build directory given). Installs what is missing first; when that cannot be done it prints a "skipped"
-# line and exits 0 (or fails, under TOVREL_REQUIRE_ALL_LANES=1: scripts/skip-lane.sh). Any other
-# failure fails the lane.
+# under Wine in a fresh prefix (scripts/wine-env.sh), then the cross-platform check against the Linux
+# build (build/, or the build directory given), and last checks what the ZIP made by cpack holds.
+# Installs what is missing first; when that cannot be done it prints a "skipped" line and exits 0 (or
+# fails, under TOVREL_REQUIRE_ALL_LANES=1: scripts/skip-lane.sh). Any other failure fails the lane.
 # Usage: scripts/test-windows.sh [LINUX_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/skip-lane.sh
+. scripts/wine-env.sh
 root=$(pwd)
 linux_build=${1:-build}
 mingw_build=build-mingw
@@ -64,24 +65,14 @@ if ! grep -qx 'VALUE "FileDescription", "..*"' <<<"$resource"; then
 fi
 echo "windows: Tovrel.exe has no time stamp and shows version $version, $(head -n 1 LICENSE)"
 
-# a fresh Wine prefix per run, removed afterwards; Wine needs a home it can write to
+# a fresh Wine prefix per run, removed afterwards (scripts/wine-env.sh); cross_check.sh runs in it too
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tovrel-windows.XXXXXX")
-export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine takes file names and arguments from the Unix locale: UTF-8, so non-ASCII names reach the tests
-export LC_ALL=C.UTF-8
 cleanup() {
-  # the server leaves by itself once the last program ends; one left hanging in this prefix is ended
-  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
+  wine_prefix_remove
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-echo "windows: creating a Wine prefix in $WINEPREFIX"
-wine wineboot --init >/dev/null 2>&1 || true
-wineserver -w 2>/dev/null || true
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "windows: Wine could not set up its prefix in $WINEPREFIX" >&2
-  exit 1
-fi
+wine_prefix_create "$scratch/wine" windows
 
 echo "windows: running the whole suite under Wine"
 (cd "$mingw_build" && ctest --output-on-failure --timeout 600)
@@ -93,10 +84,10 @@ if [ ! -x "$linux_build/tovrel" ]; then
 fi
 bash scripts/cross_check.sh "$root/$mingw_build" "$(cd "$linux_build" && pwd)"
 
-# the ZIP for users: Tovrel.exe, the README, LICENSE and, when built, the page beside Tovrel.exe
+# the ZIP for players: one folder holding Tovrel.exe, the README, LICENSE and, when built, the page
 (cd "$mingw_build" && cpack -B "$scratch/package" >/dev/null)
 zip=$(ls "$scratch"/package/Tovrel-*-win64.zip)
-expected="Tovrel-VERSION-win64/README.md Tovrel-VERSION-win64/LICENSE Tovrel-VERSION-win64/bin/Tovrel.exe${page:+ Tovrel-VERSION-win64/bin/Tovrel.html}"
+expected="Tovrel-VERSION-win64/README.md Tovrel-VERSION-win64/LICENSE Tovrel-VERSION-win64/Tovrel.exe${page:+ Tovrel-VERSION-win64/Tovrel.html}"
 held=$(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^Tovrel-[0-9.]*-win64/|Tovrel-VERSION-win64/|' | sort | tr '\n' ' ' | sed 's/ $//')
 if [ "$held" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ' | sed 's/ $//')" ]; then
   echo "windows: $(basename "$zip") holds: $held; expected: $expected" >&2
