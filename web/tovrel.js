@@ -131,6 +131,7 @@ async function take(files) {
   urls = [];
   offer(new Map());
   $('result').hidden = false;
+  $('result').scrollIntoView({ block: 'start' });  // on a phone it lies below the fold
   $('console').replaceChildren();
   delete document.body.dataset.exitCode;
   stopped = false;
