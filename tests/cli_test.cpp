@@ -167,15 +167,25 @@ std::string Describe(const Plan& plan) {
   return text;
 }
 
-// What each argument list asks for, decided before anything runs, among files that exist or not.
-TEST(PlanTest, ArgumentsMakeTheirPlan) {
+// What each argument list asks for, decided before anything runs, among files that exist or not. And
+// what the page is told of the files a player gave it, all in the one folder its runs happen in: their
+// plan as files given together (never a command line: no option, no archive's name), and, as the
+// folder is when it asks, the files each run reads.
+TEST(PlanTest, ArgumentsAndFilesGivenTogetherMakeTheirPlan) {
   ScratchDir dir;
-  WriteAll(dir,
-           {{"a.sav", "a"}, {"a.jpg", "aa"}, {"b.sav", "b"}, {"c.ssav", ""}, {"n.txt", ""}, {"-x.sav", ""}});
+  WriteAll(dir, {{"a.sav", "a"},
+                 {"a.jpg", "aa"},
+                 {"a.old.sav", "o"},
+                 {"b.sav", "b"},
+                 {"b.ssav", ""},
+                 {"c.ssav", ""},
+                 {"n.txt", ""},
+                 {"-x.sav", ""},
+                 {"-l", ""}});
   const fs::path before = fs::current_path();
   fs::current_path(FsPath(dir.path()));
   const std::string wildcards =
-      kWindows ? "pack -x.sav, pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
+      kWindows ? "pack -x.sav, pack a.old.sav, pack a.sav, pack b.sav" : "pack *.sav";  // POSIX shells expand
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "usage"},
       {{"/?"}, "help"},
@@ -202,21 +212,9 @@ TEST(PlanTest, ArgumentsMakeTheirPlan) {
     SCOPED_TRACE(shown);
     EXPECT_EQ(expected, Describe(MakePlan(args)));
   }
-  fs::current_path(before);
-}
-
-// What the page is told of the files a player gave it, all in the one folder its runs happen in: their
-// plan as files given together (never a command line: no option, no archive's name), and, as the
-// folder is when it asks, the files each run reads.
-TEST(PageExportTest, PlansFilesGivenTogetherAndNamesWhatEachRunReads) {
-  ScratchDir dir;
-  WriteAll(dir,
-           {{"a.sav", "a"}, {"a.jpg", "j"}, {"a.old.sav", "o"}, {"b.ssav", ""}, {"n.txt", ""}, {"-l", ""}});
-  const fs::path before = fs::current_path();
-  fs::current_path(FsPath(dir.path()));
   const char kNoArchive[] = "None of these files is an archive (.ssav).";
   const char kNoRun[] = "None of these files is a save (.sav) or an archive (.ssav).";
-  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> files = {
       // any name written so that JSON reads it back
       {"a.sav/n.txt/a.old.sav//q\"\\\n.ssav", "", R"("a.old.sav","a.sav","q\"\\\u000a.ssav")", ""},
       {"a.sav/myarch", "", R"("a.sav")", ""},
@@ -225,25 +223,19 @@ TEST(PageExportTest, PlansFilesGivenTogetherAndNamesWhatEachRunReads) {
       {"a.sav/a.jpg", "test", "", kNoArchive},
       {"n.txt/-l", "", "", kNoRun},
   };
-  for (const auto& [names, inspection, runs, none] : cases) {
+  for (const auto& [names, inspection, runs, none] : files) {
     EXPECT_EQ("{\"runs\":[" + runs + "],\"none\":\"" + none + "\"}", PagePlanJson(names, inspection))
         << names;
   }
   const std::string given = "a.sav/a.old.sav/a.jpg/b.ssav";
+  ::testing::internal::CaptureStderr();  // asking tells what a run reads, and says nothing of it
   EXPECT_EQ(R"(["a.old.sav"])", PageReadsJson(given, "", 0));  // a save of its own
   EXPECT_EQ(R"(["a.jpg","a.sav"])", PageReadsJson(given, "", 1));
   EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "", 2));
   EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "test", 0));
   EXPECT_EQ("[]", PageReadsJson(given, "", 3));
+  EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
   fs::current_path(before);
-}
-
-// A failure or a notice is one whole line on stderr, however short.
-TEST(ConsoleTest, ReportsAreWholeLines) {
-  ::testing::internal::CaptureStderr();
-  ReportError("%c", 'x');
-  ReportNote("%s", "");
-  EXPECT_EQ("error: x\nnote: \n", ::testing::internal::GetCapturedStderr());
 }
 
 // One run per argument, each with its exact stdout, exit code and error lines.
@@ -303,8 +295,7 @@ TEST(CommandLineTest, EachArgumentGivesItsTextAndCode) {
   EXPECT_EQ(FromHex(kOneEntryArchive), ReadBytes(dir.Path("abc.ssav")));  // reading changes no archive
   if (!kWindows) {
     EXPECT_EQ("the right save", ReadBytes(dir.Path("saves/r.sav")));
-  }
-  if (!kWindows) {  // a report that cannot be written fails the run, though the work is done
+    // a report that cannot be written fails the run, though the work is done
     const ToolResult full = Tool(dir.path(), "abc.ssav", "sh -c 'exec \"$0\" \"$@\" >/dev/full' ");
     EXPECT_EQ(
         std::make_pair(1, std::string("error: cannot write to standard output: No space left on device\n")),
@@ -421,9 +412,7 @@ TEST(PackTest, ReplacesOnlyTheArchiveItNamesAndUnpacksByteForByte) {
       EXPECT_EQ(privateMode, fs::status(elsewhere + "/" + name + ".sav").permissions());
     }
     // myarch.ssav is made without a word about the save's own archive, which then is replaced
-    if (name == "myarch") {
-      EXPECT_EQ(first, ReadBytes(dir + "/" + base + ".ssav"));
-    }
+    EXPECT_EQ(name == "myarch", first == ReadBytes(dir + "/" + base + ".ssav"));
   }
   if (!kWindows) {
     EXPECT_EQ(privateMode, fs::status(dir + "/" + base + ".ssav").permissions());
@@ -543,6 +532,19 @@ TEST(UnpackFailureTest, BadEntriesFailAloneAndTheRunEndsInFailure) {
     for (const auto& [name, bytes] : c.written) EXPECT_EQ(bytes, ReadBytes(dir.Path("x" + name)));
     EXPECT_EQ(2 + c.written.size(), Count(dir.path()));
   }
+  // an entry whose file's path would be longer than the system allows fails alone too
+  ScratchDir deep;
+  std::string dir = deep.path();
+  while (dir.size() + 110 < kMaxPath) {
+    dir =
+        (FsPath(dir) / std::string(std::min<std::size_t>(200, kMaxPath - 110 - dir.size()), 'd')).u8string();
+    fs::create_directory(FsPath(dir));
+  }
+  MakeArchive((FsPath(dir) / "x.ssav").u8string(), {{"." + std::string(150, 'e'), "long"}, {".ok", "fits"}});
+  const ToolResult r = Tool(dir, "x.ssav");
+  EXPECT_EQ(3, r.exitCode);
+  ExpectLines(r.err, "error: ", {"its path would be longer than the system allows"});
+  EXPECT_EQ("fits", ReadBytes((FsPath(dir) / "x.ok").u8string()));
 }
 
 // Listing and testing change nothing (no archive, no file beside it, no temporary left). The listing

@@ -76,6 +76,16 @@ TEST(PlatformTest, TheSearchIsLiteralAndTemporariesAreOurOwn) {
     EXPECT_TRUE(RemoveFile(temp.c_str())) << temp;
     EXPECT_TRUE(temps.insert(temp).second) << temp << " was made before";
   }
+  std::vector<std::string> live(kMaxLiveTemporaries);  // as many as may be live at once, and one more
+  for (std::string& temp : live) {
+    std::FILE* file = CreateTempFile(dir.Path("target").c_str(), &temp);
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(0, std::fclose(file));
+  }
+  std::string refused;
+  EXPECT_EQ(nullptr, CreateTempFile(dir.Path("target").c_str(), &refused));
+  EXPECT_EQ("too many temporary files at once", LastFailure());
+  for (const std::string& temp : live) EXPECT_TRUE(RemoveFile(temp.c_str())) << temp;
   for (const char* name : {"~tovrel-abc.tmp", "~tovrel-A123abcd.tmp", "~tovrel-0123abcD.tmp",
                            "~Tovrel-0123abcd.tmp", "~tovrel-0123abcd.tm"}) {
     EXPECT_FALSE(IsTempFileName(name)) << name;

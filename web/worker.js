@@ -37,13 +37,15 @@ function takePrinted() {
 async function start() {
   const instance = await createTovrel({ stdout: capture('out'), stderr: capture('err') });
   // The in-memory file system grows a file by an eighth at a time once it passes 1 MiB: a 64 MiB
-  // archive written in 16 KiB pieces would be copied some 35 times. Doubling copies it twice in all.
+  // archive written in 16 KiB pieces would be copied some 35 times. Doubling copies it twice in all,
+  // but holds the old storage and twice as much at its last step; past 16 MiB a quarter more at a
+  // time keeps that peak and the room left over small, for a few more copies.
   const memfs = instance.FS.filesystems && instance.FS.filesystems.MEMFS;
   if (memfs && memfs.expandFileStorage) {
     const expand = memfs.expandFileStorage;
     memfs.expandFileStorage = (node, wanted) => {
       const capacity = node.contents ? node.contents.length : 0;
-      if (wanted > capacity) expand(node, Math.max(wanted, 2 * capacity));
+      if (wanted > capacity) expand(node, Math.max(wanted, capacity < 16 << 20 ? 2 * capacity : capacity + (capacity >> 2)));
     };
   }
   return instance;
@@ -59,13 +61,24 @@ function standIn(name, size) {
   node.stream_ops = { ...node.stream_ops, read: () => { throw new FS.ErrnoError(kEIO); } };
 }
 
-// Gives the node of `name` the bytes `bytes`, used where they are.
+// Gives the node of `name` the bytes `bytes`, used where they are, until the tool closes the file:
+// then they are let go (no run reads a file of the player's twice), and the page holds the file.
 function fill(name, bytes) {
   const { FS } = tool;
   const { node } = FS.lookupPath(name);
-  node.stream_ops = FS.filesystems.MEMFS.ops_table.file.stream;
+  node.stream_ops = { ...FS.filesystems.MEMFS.ops_table.file.stream, close: () => standIn(name, bytes.length) };
   node.contents = bytes;
   node.usedBytes = bytes.length;
+}
+
+// The bytes of the file `node`, taken out of it: only its bytes, not the room it grew into, uncopied
+// where the browser can shorten the storage in place.
+function takeBytes(node) {
+  const { contents, usedBytes } = node;
+  if (!contents) return new Uint8Array(0);
+  if (contents.length === usedBytes && contents.byteOffset === 0 && contents.buffer.byteLength === usedBytes) return contents;
+  if (contents.byteOffset === 0 && contents.buffer.transfer) return new Uint8Array(contents.buffer.transfer(usedBytes));
+  return contents.slice(0, usedBytes);
 }
 
 // A new instance, its folder holding a stand-in for each of `files` ({name, size}), the banner printed,
@@ -100,9 +113,7 @@ function run(index, files) {
     if (!FS.isFile(node.mode)) continue;
     // made or replaced: a file the tool writes takes its name by a rename, so it is a new node
     if (seen.get(name) !== node) {
-      // only its bytes: a file that grew by doubling may have room for twice as many
-      const bytes = node.contents ? node.contents.subarray(0, node.usedBytes) : new Uint8Array(0);
-      made.push({ name, bytes: bytes.length === bytes.buffer.byteLength ? bytes : bytes.slice() });
+      made.push({ name, bytes: takeBytes(node) });
       seen.set(name, node);
     }
     if (node.contents) standIn(name, node.usedBytes);

@@ -1,8 +1,8 @@
 // The page's questions, answered by the tool's own plan, naming rules and runner.
 #include "app/page_export.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,12 +50,7 @@ Inspection InspectionOf(const std::string& inspection) {
 }
 
 Plan PagePlan(const std::string& names, const std::string& inspection) {
-  std::vector<std::string> given;
-  for (std::size_t start = 0, end; start < names.size(); start = end + 1) {
-    end = std::min(names.find('/', start), names.size());
-    if (end > start) given.push_back(names.substr(start, end - start));
-  }
-  return MakeFilesPlan(given, InspectionOf(inspection));
+  return MakeFilesPlan(SplitNames(names), InspectionOf(inspection));
 }
 
 // Why files given together make no run, as the page says it.
@@ -68,6 +63,15 @@ std::string NoRunReason(Inspection inspection) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitNames(const std::string& names) {
+  std::vector<std::string> split;
+  std::istringstream in(names);
+  for (std::string name; std::getline(in, name, '/');) {
+    if (!name.empty()) split.push_back(name);
+  }
+  return split;
+}
 
 std::string PagePlanJson(const std::string& names, const std::string& inspection) {
   const Plan plan = PagePlan(names, inspection);

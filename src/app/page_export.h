@@ -8,12 +8,16 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tovrel {
 
 // Every function here takes the same two arguments: `names`, the files given together, each without a
 // folder, joined by '/' (which no file name holds); and `inspection`, what is to be done with them:
 // "" to pack and unpack them, "list" or "test" to look into the archives among them.
+
+// The names in `names`, in order.
+std::vector<std::string> SplitNames(const std::string& names);
 
 // Their plan as JSON: {"runs": [<target>...], "none": <why there is no run, or "">}.
 std::string PagePlanJson(const std::string& names, const std::string& inspection);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/page_export.h"
 #include "core/common.h"
 #include "zip.h"
 
@@ -50,12 +51,7 @@ extern "C" int TovrelZip(const char* zipPath, const char* names) {
     info.tmz_date.tm_year = local->tm_year + 1900;
   }
   bool ok = true;
-  const std::string all = names;
-  for (std::size_t start = 0, end; ok && start < all.size(); start = end + 1) {
-    end = all.find('/', start);
-    if (end == std::string::npos) end = all.size();
-    if (end > start) ok = AddToZip(zip, all.substr(start, end - start), info);
-  }
+  for (const std::string& name : tovrel::SplitNames(names)) ok = ok && AddToZip(zip, name, info);
   ok = zipClose(zip, nullptr) == ZIP_OK && ok;
   if (!ok) (void)std::remove(zipPath);
   return ok ? 1 : 0;

@@ -56,9 +56,15 @@ export const drivers = {
       resize: (width, height) => page.setViewportSize({ width, height }),
       screenshot: (file) => page.screenshot({ path: file }),
       async download(selector, name) {
-        const [file] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
-        assert.equal(file.suggestedFilename(), name);
-        return fs.readFileSync(await file.path());
+        // Chromium now and then drops one of many downloads clicked in quick succession: click again
+        for (let tries = 1; ; ++tries) {
+          const [file] = await Promise.all([page.waitForEvent('download', { timeout: tries < 3 ? 5000 : 30000 }).catch((error) => {
+            if (tries >= 3) throw error;
+          }), page.click(selector)]);
+          if (!file) continue;
+          assert.equal(file.suggestedFilename(), name);
+          return fs.readFileSync(await file.path());
+        }
       },
       close: () => browser.close(),
     };
