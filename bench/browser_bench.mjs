@@ -9,7 +9,8 @@
 // page's unpack, so that both sides meet the same load.
 // Prints the peak resident memory (VmHWM) of the browser's largest process (the one holding the page
 // and its worker), in KiB, for one pack and for one unpack, each in a browser of its own
-// ("pack-peak-kib N" and the like), then, per round, "pack SECONDS" and "unpack SECONDS" (and
+// ("pack-peak-kib N" and the like), with the time of that step, the first of a freshly opened page, as
+// a player who opens the page for one save waits for it ("pack-first SECONDS"), then, per round, "pack SECONDS" and "unpack SECONDS" (and
 // "native-pack SECONDS KIB", "native-unpack SECONDS KIB"), all rounds in one more browser.
 //   node bench/browser_bench.mjs ENGINE PAGE SAVE_DIR BASE ARCHIVE ROUNDS [MEASURE TOOL PACK_DIR UNPACK_DIR]
 import assert from 'node:assert/strict';
@@ -69,8 +70,9 @@ const offered = (name, i) => driver.download(`#downloads li:nth-child(${i + 1}) 
 const saveFiles = ['sav', 'jpg'].map((ext) => path.join(saveDir, `${base}.${ext}`));
 for (const [step, files] of [['pack', saveFiles], ['unpack', [archive]]]) {
   await openPage();
-  await timed(files);
+  const { seconds } = await timed(files);
   console.log(`${step}-peak-kib ${peak()}`);
+  console.log(`${step}-first ${seconds.toFixed(3)}`);
   await driver.close();
 }
 

@@ -6,7 +6,8 @@
 # from giving the files to the page saying "Done", with the native tool (Release build, as
 # scripts/bench.sh builds it) run right after each, round by round in the same run; it reports the
 # medians of ROUNDS rounds, the page's time over the native tool's of the same rounds, the peak
-# resident memory of each, and the size of Tovrel.html, plain and gzipped. Run
+# resident memory of each, the time of each step as the first in a freshly opened browser, and the size
+# of Tovrel.html, plain and gzipped. Run
 # bash scripts/test-browser.sh once first: it installs the browsers and their drivers.
 # Usage: scripts/bench-browser.sh [ROUNDS]      (default 5; the first round of each is not counted)
 #        TOVREL_ENGINES=chromium,firefox,webkit (the default) picks the engines
@@ -62,7 +63,8 @@ fi
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 # the median of field $3 of the counted rounds' lines of kind $2 in file $1 (the first round warms up)
 timed() { awk -v kind="$2" -v f="$3" '$1 == kind { print $f }' "$1" | tail -n +2 | median; }
-kib() { awk -v key="$2" '$1 == key { print $2 }' "$1"; }
+# field 2 of the line whose first field is $2, in file $1
+value() { awk -v key="$2" '$1 == key { print $2 }' "$1"; }
 version() {
   case $1 in
     chromium) chromium --version 2>/dev/null | awk '{ print $1, $2 }' ;;
@@ -71,20 +73,24 @@ version() {
   esac
 }
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)"
-echo "medians of $rounds rounds, wall seconds; in brackets the page's time over the native tool's, whose"
-echo "rounds ran between the page's; peak memory of the largest process, one step in a fresh browser:"
+echo "medians of $rounds rounds in one browser, wall seconds; in brackets the page's time over the native"
+echo "tool's, whose rounds ran between the page's; 'first': one step in a freshly opened browser, as a player"
+echo "who opens the page for one save waits for it, over the same native median; peak memory of the largest"
+echo "process during that step:"
 for save in ${saves//,/ }; do
   s=$scratch/$save
   echo
   echo "$save save ($(stat -c %s "$s/save/autosave1.sav") + $(stat -c %s "$s/save/autosave1.jpg") bytes; archive $(stat -c %s "$s/archive/autosave1.ssav") bytes):"
-  echo "| engine | pack s | native pack s | unpack s | native unpack s | pack MiB | unpack MiB |"
-  echo "|---|---|---|---|---|---|---|"
+  echo "| engine | pack s | native pack s | unpack s | native unpack s | first pack s | first unpack s | pack MiB | unpack MiB |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   for engine in ${engines//,/ }; do
     f=$s/$engine.txt
     p=$(timed "$f" pack 2) u=$(timed "$f" unpack 2) np=$(timed "$f" native-pack 2) nu=$(timed "$f" native-unpack 2)
     awk -v e="$(version "$engine")" -v p="$p" -v u="$u" -v np="$np" -v nu="$nu" \
-      -v pm="$(($(kib "$f" pack-peak-kib) / 1024))" -v um="$(($(kib "$f" unpack-peak-kib) / 1024))" \
-      'BEGIN { printf "| %s | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f | %d | %d |\n", e, p, p / np, np, u, u / nu, nu, pm, um }'
+      -v fp="$(value "$f" pack-first)" -v fu="$(value "$f" unpack-first)" \
+      -v pm="$(($(value "$f" pack-peak-kib) / 1024))" -v um="$(($(value "$f" unpack-peak-kib) / 1024))" \
+      'BEGIN { printf "| %s | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f (%.2fx) | %d | %d |\n",
+               e, p, p / np, np, u, u / nu, nu, fp, fp / np, fu, fu / nu, pm, um }'
   done
   all=$(cat "$s"/*.txt)
   nm() { awk -v kind="$1" '$1 == kind { print $3 }' <<<"$all" | sort -g | tail -1; }
