@@ -36,6 +36,35 @@ const char* const kNames[] = {"goblin_archer", "iron_sword",     "healing_potion
                               "oak_bow",       "cave_troll",     "map_fragment",   "leather_boots"};
 constexpr std::uint32_t kNameCount = sizeof kNames / sizeof kNames[0];
 
+const char* const kTextNames[] = {"Tavern keeper", "Goblin archer", "Village elder", "Old mill key",
+                                  "Iron sword",    "Healing potion", "Wolf pelt",    "Bandit camp",
+                                  "Silver ring",   "Lost cow",       "Merchant Tobin", "Oak bow",
+                                  "Cave troll",    "Map fragment",   "Leather boots", "Torch"};
+constexpr std::uint32_t kTextNameCount = sizeof kTextNames / sizeof kTextNames[0];
+const char* const kTextKinds[] = {"npc", "item", "chest", "quest", "door", "var"};
+constexpr std::uint32_t kTextKindCount = sizeof kTextKinds / sizeof kTextKinds[0];
+
+void PutNumber(std::string* out, std::int64_t value) { *out += std::to_string(value); }
+
+// hundredths as a decimal with two places, "-42.50": integers only, so every machine writes the same
+void PutHundredths(std::string* out, std::int64_t hundredths) {
+  if (hundredths < 0) {
+    out->push_back('-');
+    hundredths = -hundredths;
+  }
+  PutNumber(out, hundredths / 100);
+  out->push_back('.');
+  out->push_back(static_cast<char>('0' + hundredths % 100 / 10));
+  out->push_back(static_cast<char>('0' + hundredths % 10));
+}
+
+void PutHex(std::string* out, std::uint32_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  out->append("0x");
+  out->push_back(kDigits[(value >> 4) & 0xF]);
+  out->push_back(kDigits[value & 0xF]);
+}
+
 }  // namespace
 
 std::string StructuredSaveBytes(std::size_t length, std::uint64_t seed) {
@@ -69,6 +98,45 @@ std::string StructuredSaveBytes(std::size_t length, std::uint64_t seed) {
     field.resize(16, '\0');
     out += field;
     Put32(&out, static_cast<std::uint32_t>(random.Next()));  // noise that never repeats
+  }
+  out.resize(length);
+  return out;
+}
+
+std::string TextSaveBytes(std::size_t length, std::uint64_t seed) {
+  Random random(seed);
+  std::string out;
+  out.reserve(length + 128);
+  out.append("# Brask save, format 7\n");
+  std::uint32_t id = 1000;
+  std::int64_t x = 11825, y = -4250;  // hundredths
+  std::uint32_t tick = 0;
+  while (out.size() < length) {
+    const std::uint32_t kind = random.Below(kTextKindCount);
+    out += kTextKinds[kind];
+    out.push_back(' ');
+    id += 1 + random.Below(3);
+    PutNumber(&out, id);
+    out.append(" \"");
+    out += kTextNames[random.Below(kTextNameCount)];
+    out.append("\" pos ");
+    x += static_cast<std::int64_t>(random.Below(801)) - 400;
+    y += static_cast<std::int64_t>(random.Below(801)) - 400;
+    PutHundredths(&out, x);
+    out.push_back(' ');
+    PutHundredths(&out, y);
+    out.append(" hp ");
+    PutNumber(&out, 100 - random.Below(kind == 0 ? 100 : 3));  // mostly full
+    tick += 16 + random.Below(4);
+    out.append(" t ");
+    PutNumber(&out, tick);
+    if (random.Below(4) == 0) {
+      out.append(" gold ");
+      PutNumber(&out, random.Below(1000));
+    }
+    out.append(" flags ");
+    PutHex(&out, random.Below(256));
+    out.push_back('\n');
   }
   out.resize(length);
   return out;

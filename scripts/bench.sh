@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Whole-process benchmark: tovrel pack and unpack against the floor (bench/floor.cpp, the least work
 # the archive format allows, with the same durable writes) and against zip -6 / unzip, on a large save
-# (64 MiB .sav + 2 MiB .jpg) and a typical one (2 MiB .sav + 100 KiB .jpg), generated deterministically
-# in a scratch folder outside the repository. Every round runs every contender once per case and
+# (64 MiB .sav of binary records + 2 MiB .jpg), a typical one (2 MiB .sav + 100 KiB .jpg) and a text one
+# (64 MiB .sav of records written as lines of text + 2 MiB .jpg), generated deterministically in a
+# scratch folder outside the repository. Every round runs every contender once per case and
 # operation, in rotating order; the report gives medians of wall time and of peak resident memory,
 # and checks the targets. Builds the tool in Release (-O2) in build-bench first.
 #
@@ -59,16 +60,17 @@ results=$scratch/results.txt
 : >"$results"
 
 base=autosave1
-cases="large typical"
-declare -A savBytes=([large]=$((64 << 20)) [typical]=$((2 << 20)))
-declare -A jpgBytes=([large]=$((2 << 20)) [typical]=$((100 << 10)))
+cases="large typical text"
+declare -A savBytes=([large]=$((64 << 20)) [typical]=$((2 << 20)) [text]=$((64 << 20)))
+declare -A jpgBytes=([large]=$((2 << 20)) [typical]=$((100 << 10)) [text]=$((2 << 20)))
+declare -A savKind=([large]=binary [typical]=binary [text]=text)
 contenders="tovrel floor zip"
 
 # per case: src/ the save; pack-C/ each contender's own copy, where its archive appears; unpack-C/
 # its archive alone, where the unpacked files appear (and are replaced round after round)
 for c in $cases; do
   mkdir -p "$scratch/$c/src"
-  "$build/bench/tovrel_make_save" "$scratch/$c/src" "$base" "${savBytes[$c]}" "${jpgBytes[$c]}"
+  "$build/bench/tovrel_make_save" "$scratch/$c/src" "$base" "${savBytes[$c]}" "${jpgBytes[$c]}" "${savKind[$c]}"
   for who in $contenders; do
     rm -rf "$scratch/$c/pack-$who" "$scratch/$c/unpack-$who"
     mkdir -p "$scratch/$c/pack-$who" "$scratch/$c/unpack-$who"
