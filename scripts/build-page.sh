@@ -57,6 +57,12 @@ if [ -z "$zlib_dir" ]; then
     echo "build-page: no version of zlib's source could be fetched (tried: $(echo $versions))" >&2
     exit 1
   fi
+  fetched=$(sed -n 's/^Version: //p' "$build"/zlib/*.dsc | head -n 1)
+  installed=$(dpkg-query -W -f='${Version}' zlib1g 2>/dev/null || true)
+  if [ -n "$installed" ] && [ "$fetched" != "$installed" ]; then
+    echo "build-page: warning: the mirror has no source of zlib $installed (the version installed here);" \
+      "the page's zlib is built from $fetched" >&2
+  fi
 fi
 echo "build-page: zlib from $zlib_dir"
 
