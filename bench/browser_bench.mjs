@@ -7,9 +7,10 @@
 // holding a copy of the save and one holding a copy of the archive), every round also runs the native
 // tool's pack in PACK_DIR right after the page's pack, and its unpack in UNPACK_DIR right after the
 // page's unpack, so that both sides meet the same load.
-// Prints the peak resident memory (VmHWM) of the browser's largest process (the one holding the page
-// and its worker), in KiB, for one pack and for one unpack, each in a browser of its own
-// ("pack-peak-kib N" and the like), with the time of that step, the first of a freshly opened page, as
+// Prints, for one pack and for one unpack, each in a browser of its own, the resident memory of the
+// browser process that grew most (the one holding the page and its worker) at rest once the page is
+// ready, and its peak during the step (VmHWM, reset at rest), in KiB ("pack-idle-kib N",
+// "pack-peak-kib N" and the like), with the time of that step, the first of a freshly opened page, as
 // a player who opens the page for one save waits for it ("pack-first SECONDS"), then, per round, "pack SECONDS" and "unpack SECONDS" (and
 // "native-pack SECONDS KIB", "native-unpack SECONDS KIB"), all rounds in one more browser.
 //   node bench/browser_bench.mjs ENGINE PAGE SAVE_DIR BASE ARCHIVE ROUNDS [MEASURE TOOL PACK_DIR UNPACK_DIR]
@@ -23,19 +24,46 @@ import { drivers } from '../tests/browser/drivers.mjs';
 const [engine, pagePath, saveDir, base, archive, rounds, measure, tool, packDir, unpackDir] = process.argv.slice(2);
 let driver;
 
-// The peak resident memory (VmHWM), in KiB, of the largest process below this one.
-function peak() {
+// Every process below this one (the browser's), with its resident memory (VmRSS) and the peak of it
+// (VmHWM), in KiB: pid -> {rss, hwm}.
+function processes() {
   const parents = new Map([[process.pid, null]]);
-  let most = 0;
+  const found = new Map();
   for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name)).map(Number).sort((a, b) => a - b)) {
     try {
       const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
       if (!parents.has(Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]))) continue;
       parents.set(pid, true);
-      most = Math.max(most, Number(/VmHWM:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))?.[1] ?? 0));
+      const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+      const [rss, hwm] = ['VmRSS', 'VmHWM'].map((key) => Number(new RegExp(`${key}:\\s+(\\d+)`).exec(status)?.[1] ?? 0));
+      found.set(pid, { pid, rss, hwm });
     } catch {
       // the process ended while it was read
     }
+  }
+  return found;
+}
+
+// The browser's processes at rest: each one's peak is set back to what it holds now (clear_refs 5), so
+// that a peak read later is that of the step in between.
+function atRest() {
+  const found = processes();
+  for (const pid of found.keys()) {
+    try {
+      fs.writeFileSync(`/proc/${pid}/clear_refs`, '5');
+    } catch {
+      // gone, or not ours to reset: its peak then counts from its start
+    }
+  }
+  return found;
+}
+
+// The process that grew most since `rest` (atRest's), as {rss at rest, peak above it}, in KiB.
+function grown(rest) {
+  let most = { rest: 0, above: 0 };
+  for (const [pid, { hwm }] of processes()) {
+    const before = rest.get(pid)?.rss ?? 0;
+    if (hwm - before > most.above) most = { rest: before, above: hwm - before };
   }
   return most;
 }
@@ -70,8 +98,12 @@ const offered = (name, i) => driver.download(`#downloads li:nth-child(${i + 1}) 
 const saveFiles = ['sav', 'jpg'].map((ext) => path.join(saveDir, `${base}.${ext}`));
 for (const [step, files] of [['pack', saveFiles], ['unpack', [archive]]]) {
   await openPage();
+  await new Promise((ok) => setTimeout(ok, 1000));  // the page at rest: what it holds before any file
+  const rest = atRest();
   const { seconds } = await timed(files);
-  console.log(`${step}-peak-kib ${peak()}`);
+  const { rest: idle, above } = grown(rest);
+  console.log(`${step}-idle-kib ${idle}`);
+  console.log(`${step}-peak-kib ${idle + above}`);
   console.log(`${step}-first ${seconds.toFixed(3)}`);
   await driver.close();
 }

@@ -76,21 +76,23 @@ echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo "medians of $rounds rounds in one browser, wall seconds; in brackets the page's time over the native"
 echo "tool's, whose rounds ran between the page's; 'first': one step in a freshly opened browser, as a player"
 echo "who opens the page for one save waits for it, over the same native median; peak memory of the largest"
-echo "process during that step:"
+echo "process during that step, above what it held at rest before it, and that over the save's size:"
 for save in ${saves//,/ }; do
   s=$scratch/$save
   echo
+  size=$(($(stat -c %s "$s/save/autosave1.sav") + $(stat -c %s "$s/save/autosave1.jpg")))
   echo "$save save ($(stat -c %s "$s/save/autosave1.sav") + $(stat -c %s "$s/save/autosave1.jpg") bytes; archive $(stat -c %s "$s/archive/autosave1.ssav") bytes):"
-  echo "| engine | pack s | native pack s | unpack s | native unpack s | first pack s | first unpack s | pack MiB | unpack MiB |"
+  echo "| engine | pack s | native pack s | unpack s | native unpack s | first pack s | first unpack s | pack MiB above rest | unpack MiB above rest |"
   echo "|---|---|---|---|---|---|---|---|---|"
   for engine in ${engines//,/ }; do
     f=$s/$engine.txt
     p=$(timed "$f" pack 2) u=$(timed "$f" unpack 2) np=$(timed "$f" native-pack 2) nu=$(timed "$f" native-unpack 2)
     awk -v e="$(version "$engine")" -v p="$p" -v u="$u" -v np="$np" -v nu="$nu" \
       -v fp="$(value "$f" pack-first)" -v fu="$(value "$f" unpack-first)" \
-      -v pm="$(($(value "$f" pack-peak-kib) / 1024))" -v um="$(($(value "$f" unpack-peak-kib) / 1024))" \
-      'BEGIN { printf "| %s | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f (%.2fx) | %d | %d |\n",
-               e, p, p / np, np, u, u / nu, nu, fp, fp / np, fu, fu / nu, pm, um }'
+      -v pm="$(($(value "$f" pack-peak-kib) - $(value "$f" pack-idle-kib)))" \
+      -v um="$(($(value "$f" unpack-peak-kib) - $(value "$f" unpack-idle-kib)))" -v size="$size" \
+      'BEGIN { printf "| %s | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f | %.3f (%.2fx) | %.3f (%.2fx) | %d (%.1fx) | %d (%.1fx) |\n",
+               e, p, p / np, np, u, u / nu, nu, fp, fp / np, fu, fu / nu, pm / 1024, pm * 1024 / size, um / 1024, um * 1024 / size }'
   done
   all=$(cat "$s"/*.txt)
   nm() { awk -v kind="$1" '$1 == kind { print $3 }' <<<"$all" | sort -g | tail -1; }

@@ -47,16 +47,21 @@ function ask(message, transfer = []) {
 // read, goes to the tool without its bytes, and the tool says why it cannot use it if it needs it.
 const kMostBytes = 2 ** 31;
 
-// The bytes of the File `file` as {name, bytes}, read on this thread, which every browser allows (a
-// worker may be refused a File from a page opened from disk); {name} alone when they cannot be had.
+// The bytes of the File `file` as {name, parts: [bytes]}, read on this thread, which every browser
+// allows (a worker may be refused a File from a page opened from disk); {name} alone when they cannot
+// be had.
 async function read(file) {
   const { name, size } = file;
   try {
-    return size < kMostBytes ? { name, bytes: new Uint8Array(await file.arrayBuffer()) } : { name };
+    return size < kMostBytes ? { name, parts: [new Uint8Array(await file.arrayBuffer())] } : { name };
   } catch {
     return { name };
   }
 }
+
+// A copy of the file `file` ({parts, size}) as the worker takes it, and the buffers that go with it.
+const copyOf = (name, { parts }) => ({ name, parts: parts.map((part) => part.slice()) });
+const buffersOf = (files) => files.flatMap(({ parts }) => (parts ? parts.map((part) => part.buffer) : []));
 
 // Shows printed text in the console, stderr's apart from stdout's.
 function show(printed) {
@@ -72,14 +77,14 @@ function show(printed) {
   }
 }
 
-let offered = new Map();  // the files on offer: name -> bytes, in their last version
+let offered = new Map();  // the files on offer: name -> {parts, size}, in their last version
 let urls = [];  // the object URLs of files downloaded, released when the next files are taken
 
-// Hands `bytes` to the browser as a download named `name`. The copy a download needs is made only
-// when asked for.
-function download(name, bytes) {
+// Hands the file `file` ({parts}) to the browser as a download named `name`. The copy a download needs
+// is made only when asked for.
+function download(name, file) {
   const link = document.createElement('a');
-  link.href = URL.createObjectURL(new Blob([bytes]));
+  link.href = URL.createObjectURL(new Blob(file.parts));
   link.download = name;  // a name the tool wrote into its folder: it holds no separator
   urls.push(link.href);
   link.click();
@@ -98,7 +103,7 @@ function offer(made) {
     button.addEventListener('click', () => download(name, offered.get(name)));
     const size = document.createElement('span');
     size.className = 'size';
-    size.textContent = ` ${made.get(name).length.toLocaleString('en')} bytes`;
+    size.textContent = ` ${made.get(name).size.toLocaleString('en')} bytes`;
     const item = document.createElement('li');
     item.append(button, size);
     $('downloads').append(item);
@@ -162,10 +167,9 @@ async function take(files) {
     setBusy(true, `Working on ${doing}…`);
     const { reads } = await ask({ request: 'reads', index: i });
     // a file an earlier run made is read in its new version, and stays on offer as it is
-    const inputs = await Promise.all((reads || []).filter((name) => made.has(name) || byName.has(name))
-      .map((name) => (made.has(name) ? { name, bytes: made.get(name).slice() } : read(byName.get(name)))));
-    const answer = stopped ? { stopped } : await ask({ request: 'run', index: i, files: inputs.filter(({ bytes }) => bytes) },
-      inputs.flatMap(({ bytes }) => (bytes ? [bytes.buffer] : [])));
+    const inputs = (await Promise.all((reads || []).filter((name) => made.has(name) || byName.has(name))
+      .map((name) => (made.has(name) ? copyOf(name, made.get(name)) : read(byName.get(name)))))).filter(({ parts }) => parts);
+    const answer = stopped ? { stopped } : await ask({ request: 'run', index: i, files: inputs }, buffersOf(inputs));
     if (answer.stopped) {
       finish(undefined, runs.length > 1 ? `Stopped during ${doing}: nothing of it was made; what the runs before it made is kept.`
         : 'Stopped: nothing was made. Ready for the next files.', made);
@@ -176,12 +180,13 @@ async function take(files) {
       finish(-1, `Tovrel could not go on: ${answer.failure}`, made);
       return;
     }
-    for (const { name, bytes } of answer.made) {
+    for (const { name, parts, size } of answer.made) {
       made.delete(name);  // offered once, in its last version
-      made.set(name, bytes);
+      made.set(name, { parts, size });
     }
     highest = Math.max(highest, answer.code);
   }
+  await ask({ request: 'end' });
   const seconds = ((performance.now() - started) / 1000).toFixed(1);
   finish(highest, highest === 0 ? `Done in ${seconds} s.` : `Tovrel ended with exit code ${highest}.`, made);
 }
@@ -241,11 +246,11 @@ $('zip').addEventListener('click', async () => {
   const names = [...offered.keys()].sort();
   $('zip').disabled = true;
   $('status').textContent = `Putting ${names.length} files into one .zip…`;
-  const files = names.map((name) => ({ name, bytes: offered.get(name).slice() }));
-  const answer = await ask({ request: 'zip', name: zipName(names), files }, files.map(({ bytes }) => bytes.buffer));
+  const files = names.map((name) => copyOf(name, offered.get(name)));
+  const answer = await ask({ request: 'zip', name: zipName(names), files }, buffersOf(files));
   $('zip').disabled = false;
-  if (answer.bytes) {
-    download(zipName(names), answer.bytes);
+  if (answer.parts) {
+    download(zipName(names), answer);
     $('status').textContent = `${zipName(names)} holds the ${names.length} files.`;
   } else {
     $('status').textContent = `Could not make the .zip: ${answer.failure || 'it was stopped'}`;
@@ -286,7 +291,7 @@ $('save-all').addEventListener('click', async () => {
     }
     for (const name of names) {
       const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(offered.get(name));
+      await writable.write(new Blob(offered.get(name).parts));
       await writable.close();
     }
     $('status').textContent = `Saved ${names.length} file(s) into the folder ${folder.name}.`;

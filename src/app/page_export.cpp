@@ -2,7 +2,6 @@
 #include "app/page_export.h"
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,10 +65,11 @@ std::string NoRunReason(Inspection inspection) {
 
 std::vector<std::string> SplitNames(const std::string& names) {
   std::vector<std::string> split;
-  std::istringstream in(names);
-  for (std::string name; std::getline(in, name, '/');) {
-    if (!name.empty()) split.push_back(name);
+  std::size_t start = 0;
+  for (std::size_t end; (end = names.find('/', start)) != std::string::npos; start = end + 1) {
+    if (end > start) split.push_back(names.substr(start, end - start));
   }
+  if (start < names.size()) split.push_back(names.substr(start));
   return split;
 }
 

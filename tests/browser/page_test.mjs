@@ -213,7 +213,7 @@ for (const engine of (process.env.TOVREL_ENGINES ?? 'chromium,firefox,webkit').s
           window.written = [];
           window.showDirectoryPicker = async () => ({ name: 'Saves', async getFileHandle(name, { create } = {}) {
             if (!create && name !== 'a.ssav') throw new DOMException(`${name} is not there`, 'NotFoundError');
-            return { createWritable: async () => ({ write: async (bytes) => window.written.push([name, bytes.length]), close: async () => {} }) };
+            return { createWritable: async () => ({ write: async (blob) => window.written.push([name, blob.size]), close: async () => {} }) };
           } });
         });
         await given();
