@@ -57,14 +57,10 @@ export const drivers = {
       screenshot: (file) => page.screenshot({ path: file }),
       async download(selector, name) {
         // Chromium now and then drops one of many downloads clicked in quick succession: click again
-        for (let tries = 1; ; ++tries) {
-          const [file] = await Promise.all([page.waitForEvent('download', { timeout: tries < 3 ? 5000 : 30000 }).catch((error) => {
-            if (tries >= 3) throw error;
-          }), page.click(selector)]);
-          if (!file) continue;
-          assert.equal(file.suggestedFilename(), name);
-          return fs.readFileSync(await file.path());
-        }
+        const clicked = (timeout) => Promise.all([page.waitForEvent('download', { timeout }), page.click(selector)]);
+        const [file] = await clicked(5000).catch(() => clicked(30000));
+        assert.equal(file.suggestedFilename(), name);
+        return fs.readFileSync(await file.path());
       },
       close: () => browser.close(),
     };
