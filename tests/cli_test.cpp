@@ -227,6 +227,7 @@ TEST(PlanTest, ArgumentsAndFilesGivenTogetherMakeTheirPlan) {
     EXPECT_EQ("{\"runs\":[" + runs + "],\"none\":\"" + none + "\"}", PagePlanJson(names, inspection))
         << names;
   }
+  EXPECT_EQ((std::vector<std::string>{"a", "b c"}), SplitNames("/a//b c/"));  // no name is empty
   const std::string given = "a.sav/a.old.sav/a.jpg/b.ssav";
   ::testing::internal::CaptureStderr();  // asking tells what a run reads, and says nothing of it
   EXPECT_EQ(R"(["a.old.sav"])", PageReadsJson(given, "", 0));  // a save of its own
