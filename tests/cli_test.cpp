@@ -224,17 +224,18 @@ TEST(PlanTest, ArgumentsAndFilesGivenTogetherMakeTheirPlan) {
       {"n.txt/-l", "", "", kNoRun},
   };
   for (const auto& [names, inspection, runs, none] : files) {
-    EXPECT_EQ("{\"runs\":[" + runs + "],\"none\":\"" + none + "\"}", PagePlanJson(names, inspection))
+    EXPECT_EQ("{\"runs\":[" + runs + "],\"none\":\"" + none + "\"}",
+              PageSession(names, inspection).PlanJson())
         << names;
   }
   EXPECT_EQ((std::vector<std::string>{"a", "b c"}), SplitNames("/a//b c/"));  // no name is empty
-  const std::string given = "a.sav/a.old.sav/a.jpg/b.ssav";
-  ::testing::internal::CaptureStderr();  // asking tells what a run reads, and says nothing of it
-  EXPECT_EQ(R"(["a.old.sav"])", PageReadsJson(given, "", 0));  // a save of its own
-  EXPECT_EQ(R"(["a.jpg","a.sav"])", PageReadsJson(given, "", 1));
-  EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "", 2));
-  EXPECT_EQ(R"(["b.ssav"])", PageReadsJson(given, "test", 0));
-  EXPECT_EQ("[]", PageReadsJson(given, "", 3));
+  const PageSession given("a.sav/a.old.sav/a.jpg/b.ssav", ""), tested("a.sav/b.ssav", "test");
+  ::testing::internal::CaptureStderr();               // asking tells what a run reads, and says nothing of it
+  EXPECT_EQ(R"(["a.old.sav"])", given.ReadsJson(0));  // a save of its own
+  EXPECT_EQ(R"(["a.jpg","a.sav"])", given.ReadsJson(1));
+  EXPECT_EQ(R"(["b.ssav"])", given.ReadsJson(2));
+  EXPECT_EQ(R"(["b.ssav"])", tested.ReadsJson(0));
+  EXPECT_EQ("[]", given.ReadsJson(3));
   EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
   fs::current_path(before);
 }

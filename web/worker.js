@@ -15,8 +15,6 @@ const kFirstPart = 16 << 10;
 const kLargestPart = 1 << 20;
 
 let tool = null;  // the instance of the files being worked on
-let given = '';  // their names, '/'-joined, and what is to be done with them
-let inspection = '';
 let printed = [];  // what the current step printed: [{stream, bytes: [...]}]
 let seen = new Map();  // name -> the folder entry (node) each file had when last looked at
 
@@ -168,10 +166,9 @@ async function plan(files, chosen) {
     put(tool, name, null, size);
     seen.set(name, FS.lookupPath(name).node);
   }
-  given = files.map(({ name }) => name).join('/');
-  inspection = chosen;
   tool.ccall('TovrelBanner', null, [], []);
-  return { ...JSON.parse(tool.ccall('TovrelPlan', 'string', ['string', 'string'], [given, inspection])), printed: takePrinted() };
+  const names = files.map(({ name }) => name).join('/');
+  return { ...JSON.parse(tool.ccall('TovrelPlan', 'string', ['string', 'string'], [names, chosen])), printed: takePrinted() };
 }
 
 // Run `index` of the plan with `files` ({name, parts}) in the folder: its exit code, what it printed
@@ -180,7 +177,7 @@ async function plan(files, chosen) {
 function run(index, files) {
   const { FS } = tool;
   for (const { name, parts } of files) put(tool, name, parts);
-  const code = tool.ccall('TovrelRunInTurn', 'number', ['string', 'string', 'number'], [given, inspection, index]);
+  const code = tool.ccall('TovrelRunInTurn', 'number', ['number'], [index]);
   const made = [];
   for (const name of FS.readdir(kFolder)) {
     const { node } = FS.lookupPath(name);
@@ -217,7 +214,7 @@ self.onmessage = async ({ data: { id, request, files, inspection: chosen, index,
     } else if (request === 'plan') {
       self.postMessage({ id, plan: await plan(files, chosen) });
     } else if (request === 'reads') {
-      self.postMessage({ id, reads: JSON.parse(tool.ccall('TovrelReads', 'string', ['string', 'string', 'number'], [given, inspection, index])) });
+      self.postMessage({ id, reads: JSON.parse(tool.ccall('TovrelReads', 'string', ['number'], [index])) });
     } else if (request === 'run') {
       const result = run(index, files);
       self.postMessage({ id, ...result }, buffersOf(result.made));

@@ -48,10 +48,6 @@ Inspection InspectionOf(const std::string& inspection) {
   return Inspection::kNone;
 }
 
-Plan PagePlan(const std::string& names, const std::string& inspection) {
-  return MakeFilesPlan(SplitNames(names), InspectionOf(inspection));
-}
-
 // Why files given together make no run, as the page says it.
 std::string NoRunReason(Inspection inspection) {
   if (inspection != Inspection::kNone) {
@@ -73,19 +69,20 @@ std::vector<std::string> SplitNames(const std::string& names) {
   return split;
 }
 
-std::string PagePlanJson(const std::string& names, const std::string& inspection) {
-  const Plan plan = PagePlan(names, inspection);
+PageSession::PageSession(const std::string& names, const std::string& inspection)
+    : inspection_(InspectionOf(inspection)), plan_(MakeFilesPlan(SplitNames(names), inspection_)) {}
+
+std::string PageSession::PlanJson() const {
   std::vector<std::string> targets;
-  for (const Run& run : plan.runs) targets.push_back(run.target.given);
+  for (const Run& run : plan_.runs) targets.push_back(run.target.given);
   return "{\"runs\":" + JsonArray(targets) +
-         ",\"none\":" + Json(plan.runs.empty() ? NoRunReason(InspectionOf(inspection)) : "") + "}";
+         ",\"none\":" + Json(plan_.runs.empty() ? NoRunReason(inspection_) : "") + "}";
 }
 
-std::string PageReadsJson(const std::string& names, const std::string& inspection, std::size_t index) {
-  const Plan plan = PagePlan(names, inspection);
+std::string PageSession::ReadsJson(std::size_t index) const {
   std::vector<std::string> reads;
-  if (index < plan.runs.size() && plan.runs[index].target.resolved) {
-    const Run& run = plan.runs[index];
+  if (index < plan_.runs.size() && plan_.runs[index].target.resolved) {
+    const Run& run = plan_.runs[index];
     const PathParts& parts = run.target.parts;
     if (run.mode == RunMode::kPack) {
       const std::string archivePath = ArchivePath(parts.directory, parts.baseName);
@@ -99,10 +96,9 @@ std::string PageReadsJson(const std::string& names, const std::string& inspectio
   return JsonArray(reads);
 }
 
-int PageRunInTurn(const std::string& names, const std::string& inspection, std::size_t index) {
-  const Plan plan = PagePlan(names, inspection);
-  if (index >= plan.runs.size()) return kExitUsage;
-  const int code = RunInTurn(plan, index);
+int PageSession::RunInTurn(std::size_t index) const {
+  if (index >= plan_.runs.size()) return kExitUsage;
+  const int code = tovrel::RunInTurn(plan_, index);
   (void)std::fflush(stdout);  // a "not found" line has no newline of its own
   return code;
 }

@@ -10,26 +10,37 @@
 #include <string>
 #include <vector>
 
+#include "app/plan.h"
+
 namespace tovrel {
 
-// Every function here takes the same two arguments: `names`, the files given together, each without a
-// folder, joined by '/' (which no file name holds); and `inspection`, what is to be done with them:
-// "" to pack and unpack them, "list" or "test" to look into the archives among them.
-
-// The names in `names`, in order.
+// The names in `names` (each without a folder, joined by '/', which no file name holds), in order.
 std::vector<std::string> SplitNames(const std::string& names);
 
-// Their plan as JSON: {"runs": [<target>...], "none": <why there is no run, or "">}.
-std::string PagePlanJson(const std::string& names, const std::string& inspection);
+// The files a player gave the page, and their plan: made once, when they are given, with each name
+// resolved then (the folder the page's runs happen in is the current directory).
+class PageSession {
+ public:
+  // The plan of the files `names` (as SplitNames reads them) given together, to be packed and unpacked
+  // when `inspection` is "", or, when it is "list" or "test", the archives among them looked into.
+  PageSession(const std::string& names, const std::string& inspection);
 
-// The names of the files in the current folder that run `index` of that plan reads, as a JSON array,
-// as the folder is now (a later run may read what an earlier one made). Empty past the last run.
-std::string PageReadsJson(const std::string& names, const std::string& inspection, std::size_t index);
+  // The plan as JSON: {"runs": [<target>...], "none": <why there is no run, or "">}.
+  std::string PlanJson() const;
 
-// Makes run `index` of that plan as RunPlan makes it (the line naming it first, when there are
-// several) and returns its exit code; everything it printed has been flushed. Past the last run it
-// does nothing and returns the usage exit code.
-int PageRunInTurn(const std::string& names, const std::string& inspection, std::size_t index);
+  // The names of the files in the current folder that run `index` reads, as a JSON array, as the
+  // folder is now (a later run may read what an earlier one made). Empty past the last run.
+  std::string ReadsJson(std::size_t index) const;
+
+  // Makes run `index` as RunPlan makes it (the line naming it first, when there are several) and
+  // returns its exit code; everything it printed has been flushed. Past the last run it does nothing
+  // and returns the usage exit code.
+  int RunInTurn(std::size_t index) const;
+
+ private:
+  Inspection inspection_;
+  Plan plan_;
+};
 
 }  // namespace tovrel
 

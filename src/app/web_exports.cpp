@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,6 +13,9 @@
 #include "app/page_export.h"
 
 namespace {
+
+// The files the page was given; one set at a time, as one process serves one command line.
+std::optional<tovrel::PageSession> session;
 
 const char* Kept(std::string text) {
   static std::string kept;
@@ -28,17 +32,18 @@ extern "C" void TovrelBanner() {
   tovrel::PrintBanner();
 }
 
+// Takes the files `names` ('/'-joined) given with `inspection` ("", "list" or "test") and returns their
+// plan (PageSession::PlanJson). Requires: called before TovrelReads and TovrelRunInTurn.
 extern "C" const char* TovrelPlan(const char* names, const char* inspection) {
-  return Kept(tovrel::PagePlanJson(names, inspection));
+  session.emplace(names, inspection);
+  return Kept(session->PlanJson());
 }
 
-extern "C" const char* TovrelReads(const char* names, const char* inspection, int index) {
-  return Kept(tovrel::PageReadsJson(names, inspection, static_cast<std::size_t>(index)));
+extern "C" const char* TovrelReads(int index) {
+  return Kept(session->ReadsJson(static_cast<std::size_t>(index)));
 }
 
-extern "C" int TovrelRunInTurn(const char* names, const char* inspection, int index) {
-  return tovrel::PageRunInTurn(names, inspection, static_cast<std::size_t>(index));
-}
+extern "C" int TovrelRunInTurn(int index) { return session->RunInTurn(static_cast<std::size_t>(index)); }
 
 // The browser's C++ runtime is built without exceptions, and its nothrow operator new then aborts the
 // whole run when memory runs out. The tool expects null there, to say which file did not fit and go on
